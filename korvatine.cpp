@@ -1,0 +1,94 @@
+// korvatine: the show. The loader enters _start directly: there is no C runtime
+// start-up, nothing runs before it, and the process ends through exit_group.
+#include <SDL2/SDL.h>
+#define GL_GLEXT_PROTOTYPES
+#include <GL/gl.h>
+#include <GL/glext.h>
+
+#include "linux_syscalls.hpp"
+#include SHOW_SHADER_HEADER
+
+static SDL_Window* mainwindow;
+static GLuint p;
+static Uint32 startTime;
+static SDL_Event event;
+
+static unsigned text_length(const char* text) {
+    unsigned length = 0;
+    while (text[length])
+        ++length;
+    return length;
+}
+
+static void write_error(const char* text) {
+    sys_write(2, text, text_length(text));
+}
+
+// A start-up step SDL could not do: one line on standard error, status 1.
+[[noreturn]] static void fail(const char* what) {
+    write_error("korvatine: ");
+    write_error(what);
+    write_error(" failed: ");
+    write_error(SDL_GetError());
+    write_error("\n");
+    sys_exit_group(1);
+}
+
+[[noreturn]] static void quit() {
+    SDL_DestroyWindow(mainwindow);
+    sys_exit_group(0);
+}
+
+static void compile_shader() {
+    GLuint shader = glCreateShader(GL_FRAGMENT_SHADER);
+    const char* text = SHOW_SHADER_TEXT;
+    glShaderSource(shader, 1, &text, nullptr);
+    glCompileShader(shader);
+    GLint status = 0;
+    glGetShaderiv(shader, GL_COMPILE_STATUS, &status);
+    if (!status) {
+        GLint log_length = 0;
+        glGetShaderiv(shader, GL_INFO_LOG_LENGTH, &log_length);
+        char log[log_length + 1];
+        GLsizei written = 0;
+        glGetShaderInfoLog(shader, log_length + 1, &written, log);
+        sys_write(2, log, written);
+        sys_exit_group(1);
+    }
+    p = glCreateProgram();
+    glAttachShader(p, shader);
+    glLinkProgram(p);
+    glUseProgram(p);
+}
+
+extern "C" [[noreturn]] __attribute__((force_align_arg_pointer)) void _start() {
+    // The song is synthesised here, before any window opens.
+
+    // Without sound the show still plays; without a picture it cannot.
+    if (SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO | SDL_INIT_EVENTS) < 0 &&
+        SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) < 0)
+        fail("SDL_Init");
+    mainwindow = SDL_CreateWindow("", 0, 0, SHOW_WIDTH, SHOW_HEIGHT, SHOW_WINDOW_FLAGS);
+    if (!mainwindow) fail("SDL_CreateWindow");
+    if (!SDL_GL_CreateContext(mainwindow)) fail("SDL_GL_CreateContext");
+    // The audio device opens here, paused.
+    SDL_ShowCursor(0);
+    compile_shader();
+    // The label texture is built here.
+
+    for (;;) {
+        if (SDL_PollEvent(&event)) {
+            if (event.type == SDL_QUIT || (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE))
+                quit();
+            continue;
+        }
+        if (!startTime) {
+            startTime = SDL_GetTicks();
+            SDL_PauseAudio(0);
+        }
+        float m = static_cast<int>(SDL_GetTicks() - startTime - 2080) / 1000.0;
+        glUniform1f(glGetUniformLocation(p, "m"), m);
+        glRecti(-1, -1, 1, 1);
+        SDL_GL_SwapWindow(mainwindow);
+    }
+}

@@ -1,0 +1,92 @@
+#!/usr/bin/env python3
+"""Turns the readable assets into the headers the show embeds.
+
+  embed_assets.py shader --template assets/shader.frag --width W --height H --samples N
+                         --name shader_small_frag_min --header OUT.h --readable OUT.frag
+  embed_assets.py postscript --source assets/label.ps --header OUT.h --minified OUT.ps
+"""
+
+import argparse
+import pathlib
+import sys
+
+sys.path.insert(0, str(pathlib.Path(__file__).parent))
+import minify_glsl  # noqa: E402
+import minify_postscript  # noqa: E402
+
+
+def c_string(text):
+    escaped = text.replace("\\", "\\\\").replace('"', '\\"').replace("\n", "\\n")
+    return f'"{escaped}"'
+
+
+def build_constants(width, height, samples):
+    """The per-build constants, written as defines after the version line."""
+    return (
+        f"#define PIXEL_CENTRE vec2({width // 2}, {height // 2})\n"
+        f"#define PIXEL_SCALE {width // 2}.0\n"
+        f"#define SAMPLE_COUNT {samples}\n"
+        f"#define JITTER_DIVISOR {width}.0\n"
+        f"#define SAMPLE_WEIGHT {samples}.0\n"
+    )
+
+
+def readable_shader(template, width, height, samples):
+    version, _, rest = template.partition("\n")
+    return version + "\n" + build_constants(width, height, samples) + rest
+
+
+def write_if_changed(path, text):
+    path = pathlib.Path(path)
+    if not path.exists() or path.read_text() != text:
+        path.write_text(text)
+
+
+def shader(args):
+    readable = readable_shader(pathlib.Path(args.template).read_text(), args.width, args.height, args.samples)
+    minified = minify_glsl.minify(readable)
+    write_if_changed(args.readable, readable)
+    write_if_changed(
+        args.header,
+        f"// Generated from {pathlib.Path(args.template).name}: {len(minified)} bytes.\n"
+        f"static const char {args.name}[] = {c_string(minified)};\n",
+    )
+    print(f"{args.name}: {len(minified)} bytes")
+
+
+def postscript(args):
+    minified = minify_postscript.minify(pathlib.Path(args.source).read_text())
+    data = minified.encode("ascii")
+    rows = [", ".join(str(byte) for byte in data[i : i + 24]) for i in range(0, len(data), 24)]
+    write_if_changed(args.minified, minified)
+    write_if_changed(
+        args.header,
+        f"// Generated from {pathlib.Path(args.source).name}.\n"
+        f"static const unsigned char postscript_ps_min[{len(data)}] = {{\n    "
+        + ",\n    ".join(rows)
+        + f"}};\nstatic unsigned postscript_ps_min_len = {len(data)};\n",
+    )
+    print(f"postscript_ps_min: {len(data)} bytes")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    commands = parser.add_subparsers(dest="command", required=True)
+    s = commands.add_parser("shader")
+    s.add_argument("--template", required=True)
+    s.add_argument("--width", type=int, required=True)
+    s.add_argument("--height", type=int, required=True)
+    s.add_argument("--samples", type=int, required=True)
+    s.add_argument("--name", required=True)
+    s.add_argument("--header", required=True)
+    s.add_argument("--readable", required=True)
+    p = commands.add_parser("postscript")
+    p.add_argument("--source", required=True)
+    p.add_argument("--header", required=True)
+    p.add_argument("--minified", required=True)
+    args = parser.parse_args()
+    {"shader": shader, "postscript": postscript}[args.command](args)
+
+
+if __name__ == "__main__":
+    main()
