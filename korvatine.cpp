@@ -68,6 +68,12 @@ extern "C" [[noreturn]] __attribute__((force_align_arg_pointer)) void _start() {
     if (SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO | SDL_INIT_EVENTS) < 0 &&
         SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) < 0)
         fail("SDL_Init");
+    // Without a display SDL falls back to drawing nowhere; the show needs a window.
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if (driver[0] == 'o' || (driver[0] == 'd' && driver[1] == 'u')) {
+        write_error("korvatine: no display to open the window on (set DISPLAY, or run it under xvfb-run)\n");
+        sys_exit_group(1);
+    }
     mainwindow = SDL_CreateWindow("", 0, 0, SHOW_WIDTH, SHOW_HEIGHT, SHOW_WINDOW_FLAGS);
     if (!mainwindow) fail("SDL_CreateWindow");
     if (!SDL_GL_CreateContext(mainwindow)) fail("SDL_GL_CreateContext");
