@@ -1,0 +1,217 @@
+// The shader frame as shipped: letterbox, black level, title card, and the
+// minified texts against their readable source.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "offscreen.hpp"
+
+namespace {
+
+std::string read_file(const std::string& path) {
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+std::string readable_text(const std::string& build) {
+    return read_file(std::string(KORVATINE_GENERATED_DIR) + "/shader_" + build + ".frag");
+}
+
+// The tone map's output for a linear colour channel.
+double tone_map(double colour, double bias) {
+    return 0.9 * std::pow(std::log(1 + 0.7 * std::max(colour + bias, 0.0)), 0.6);
+}
+// Its inverse, for outputs above the black level.
+double linear_colour(double output, double bias) {
+    return (std::exp(std::pow(output / 0.9, 1 / 0.6)) - 1) / 0.7 - bias;
+}
+
+class ShaderFrame : public testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        gl = new OffscreenGl;
+        if (!gl->ok()) return;
+        for (const char* name : {"small", "full"}) {
+            std::string log;
+            GLuint program = build_fragment_program(find_show_build(name)->shader_text, &log);
+            EXPECT_NE(program, 0u) << name << ":\n" << log;
+            programs[name] = program;
+        }
+    }
+    static void TearDownTestSuite() { delete gl; }
+    void SetUp() override { ASSERT_TRUE(gl->ok()) << gl->error(); }
+
+    static std::vector<std::uint8_t> frame(const char* build, float m) {
+        return render_show_frame(programs[build], *find_show_build(build), m);
+    }
+
+    static OffscreenGl* gl;
+    static std::map<std::string, GLuint> programs;
+};
+OffscreenGl* ShaderFrame::gl;
+std::map<std::string, GLuint> ShaderFrame::programs;
+
+struct Rgba {
+    int r, g, b, a;
+};
+Rgba pixel(const std::vector<std::uint8_t>& image, int width, int x, int row) {
+    const std::uint8_t* p = &image[(static_cast<size_t>(row) * width + x) * 4];
+    return {p[0], p[1], p[2], p[3]};
+}
+
+TEST_F(ShaderFrame, LetterboxBarsAreTransparentBlackAndTheBandIsDrawn) {
+    struct Case {
+        const char* build;
+        int width, height, first_drawn_row, last_drawn_row;
+    };
+    for (Case c : {Case{"small", 640, 360, 46, 313}, Case{"full", 1920, 1080, 137, 942}}) {
+        SCOPED_TRACE(c.build);
+        for (float m : {-2.08f, 20.5f}) {
+            std::vector<std::uint8_t> image = frame(c.build, m);
+            int bar_pixels_not_zero = 0;
+            for (int row = 0; row < c.height; ++row) {
+                if (row >= c.first_drawn_row && row <= c.last_drawn_row) continue;
+                for (int x = 0; x < c.width; ++x) {
+                    Rgba p = pixel(image, c.width, x, row);
+                    bar_pixels_not_zero += p.r || p.g || p.b || p.a;
+                }
+            }
+            EXPECT_EQ(bar_pixels_not_zero, 0) << "at m = " << m;
+            for (int row : {c.first_drawn_row, c.last_drawn_row})
+                for (int x : {0, c.width / 2, c.width - 1})
+                    EXPECT_EQ(pixel(image, c.width, x, row).a, 255) << "row " << row << " at m = " << m;
+        }
+    }
+}
+
+TEST_F(ShaderFrame, AfterTheFadeTheWholeBandShowsTheBlackLevel) {
+    const int black[3] = {static_cast<int>(std::lround(255 * tone_map(0, 0.01))),
+                          static_cast<int>(std::lround(255 * tone_map(0, 0.01))),
+                          static_cast<int>(std::lround(255 * tone_map(0, 0.02)))};
+    ASSERT_EQ(black[0], 12); // 0.0458 of full scale
+    ASSERT_EQ(black[2], 18); // 0.0692 of full scale
+    for (float m : {74.4f, 74.7f}) {
+        std::vector<std::uint8_t> image = frame("small", m);
+        int off = 0;
+        for (int row = 46; row <= 313; ++row)
+            for (int x = 0; x < 640; ++x) {
+                Rgba p = pixel(image, 640, x, row);
+                off += std::abs(p.r - black[0]) > 1 || std::abs(p.g - black[1]) > 1 ||
+                       std::abs(p.b - black[2]) > 1 || p.a != 255;
+            }
+        EXPECT_EQ(off, 0) << "pixels off the black level at m = " << m;
+    }
+}
+
+// A texture whose red and green hold the texel's own u and t, in place of the
+// label sheet, shows exactly where the title card samples.
+TEST_F(ShaderFrame, TitleCardShowsTheLabelStripInvertedAndTripledWithoutVignette) {
+    const int size = 1024;
+    std::vector<float> texels(size * size * 4);
+    for (int t = 0; t < size; ++t)
+        for (int u = 0; u < size; ++u) {
+            float* texel = &texels[(static_cast<size_t>(t) * size + u) * 4];
+            texel[0] = (u + 0.5f) / size;
+            texel[1] = (t + 0.5f) / size;
+            texel[2] = 1;
+            texel[3] = 1;
+        }
+    GLuint texture;
+    glGenTextures(1, &texture);
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA32F, size, size, 0, GL_RGBA, GL_FLOAT, texels.data());
+
+    Framebuffer framebuffer(640, 360, GL_RGBA32F);
+    framebuffer.draw(programs["small"], -2.08f);
+    std::vector<float> image = framebuffer.read_rgba32f();
+    glDeleteTextures(1, &texture);
+
+    int band_rows = 0;
+    for (int row = 46; row <= 313; ++row) {
+        const double qy = (359 - row + 0.5 - 180) / 320.0;
+        for (int x = 0; x < 640; x += 7) {
+            const double qx = (x + 0.5 - 320) / 320.0;
+            const float* p = &image[(static_cast<size_t>(row) * 640 + x) * 4];
+            if (std::abs(qy) > 0.1) {
+                ASSERT_NEAR(p[0], tone_map(0, 0.01), 1e-5) << "outside the title strip, row " << row;
+                continue;
+            }
+            const double u = 1 - linear_colour(p[0], 0.01) / 3, t = 1 - linear_colour(p[1], 0.01) / 3;
+            const double expected_u = 0.3 * qx - 0.5 - std::floor(0.3 * qx - 0.5);
+            const double expected_t = -0.2 * qy + 0.09;
+            ASSERT_NEAR(u, expected_u, 1.5 / size) << "row " << row << ", x " << x;
+            ASSERT_NEAR(t, expected_t, 1.5 / size) << "row " << row << ", x " << x;
+            band_rows += x == 0;
+        }
+    }
+    EXPECT_EQ(band_rows, 64); // |q.y| <= 0.1 spans 64 rows of the small window
+}
+
+TEST_F(ShaderFrame, MinifiedTextsDrawWhatTheReadableSourceDraws) {
+    for (const char* build : {"small"}) {
+        std::string log;
+        GLuint readable = build_fragment_program(readable_text(build).c_str(), &log);
+        ASSERT_NE(readable, 0u) << log;
+        const ShowBuild& show = *find_show_build(build);
+        for (float m : {-1.5f, 3.3f, 20.5f, 41.6f, 50.2f, 72.5f}) {
+            std::vector<std::uint8_t> shipped = render_show_frame(programs[build], show, m);
+            std::vector<std::uint8_t> source = render_show_frame(readable, show, m);
+            size_t differing = 0;
+            int largest = 0;
+            for (size_t i = 0; i < shipped.size(); ++i) {
+                int difference = std::abs(shipped[i] - source[i]);
+                differing += difference != 0;
+                largest = std::max(largest, difference);
+            }
+            EXPECT_LE(largest, 1) << "at m = " << m;
+            EXPECT_LE(differing, shipped.size() / 1000) << "at m = " << m;
+        }
+        glDeleteProgram(readable);
+    }
+}
+
+// Drivers other than Mesa are stricter: the reference compiler must accept
+// both shipped texts.
+TEST(ShippedShaderText, BothBuildsPassTheReferenceCompiler) {
+    for (const char* name : {"small", "full"}) {
+        std::string path = testing::TempDir() + "/shipped_" + name + ".frag";
+        std::ofstream(path) << find_show_build(name)->shader_text;
+        std::string command = "glslangValidator -S frag " + path + " 2>&1";
+        FILE* pipe = popen(command.c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        std::string output;
+        char buffer[512];
+        while (fgets(buffer, sizeof buffer, pipe))
+            output += buffer;
+        EXPECT_EQ(pclose(pipe), 0) << name << ":\n" << output;
+    }
+}
+
+TEST(ShippedShaderText, IsMinifiedWithEachBuildsConstants) {
+    struct Case {
+        const char* build;
+        std::vector<std::string> constants;
+    };
+    for (const Case& c : {Case{"small", {"vec2(320,180))/320.", "<1;", "/640.*2.5", "/1.;"}},
+                          Case{"full", {"vec2(960,540))/960.", "<4;", "/1920.*2.5", "/4.;"}}}) {
+        SCOPED_TRACE(c.build);
+        const std::string text = find_show_build(c.build)->shader_text;
+        ASSERT_EQ(text.rfind("#version 420\n", 0), 0u);
+        EXPECT_EQ(text.find('\n', 13), std::string::npos);
+        EXPECT_EQ(text.find("  "), std::string::npos);
+        for (const std::string& constant : c.constants)
+            EXPECT_NE(text.find(constant), std::string::npos) << constant;
+        for (const char* name :
+             {"uniform float m;", "uniform sampler2D v;", "out vec4 f;", "struct Co{", "void main(){"})
+            EXPECT_NE(text.find(name), std::string::npos) << name;
+    }
+}
+
+} // namespace
