@@ -1,0 +1,156 @@
+// The real program playing its song under Xvfb, through SDL's disk audio driver,
+// which writes to a file exactly the bytes the callback delivers, in requests of
+// 2048 bytes, paced in real time. While the device is open but paused it writes
+// whole requests of zeros, and it buffers its writes: when the process ends from
+// the callback, the last 2048 or 4096 bytes it was given never reach the file.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <thread>
+#include <unistd.h>
+
+#include "show_harness.hpp"
+#include "song.hpp"
+
+namespace {
+
+constexpr long REQUEST_BYTES = 2048;
+constexpr long SONG_BYTES = 2L * SONG_SAMPLE_COUNT;
+// The callback starts at byte 1 and never hands back the request in which the song ends.
+constexpr long BYTES_DELIVERED = (SONG_BYTES - 1) / REQUEST_BYTES * REQUEST_BYTES;
+constexpr double SONG_SECONDS = double(SONG_SAMPLE_COUNT) / PLAYBACK_RATE;
+
+const std::vector<unsigned char>& song_bytes() {
+    static const std::vector<unsigned char> bytes = [] {
+        static std::int16_t samples[SONG_SAMPLE_COUNT];
+        synthesise_song(samples);
+        const auto* first = reinterpret_cast<const unsigned char*>(samples);
+        return std::vector<unsigned char>(first, first + SONG_BYTES);
+    }();
+    return bytes;
+}
+
+std::vector<unsigned char> read_file(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::vector<unsigned char>(std::istreambuf_iterator<char>(file), {});
+}
+
+std::string temporary_path(const std::string& name) {
+    return testing::TempDir() + "korvatine_" + std::to_string(getpid()) + "_" + name;
+}
+
+// What the device wrote: a run of zero requests while paused, then song bytes 1, 2, 3...
+struct Capture {
+    long paused_bytes = -1; // -1: the file does not line up with the song
+    long song_bytes = 0;
+};
+
+Capture line_up_with_song(const std::vector<unsigned char>& file) {
+    const std::vector<unsigned char>& song = song_bytes();
+    long file_first = 0, song_first = 1;
+    while (file_first < long(file.size()) && !file[file_first])
+        ++file_first;
+    while (!song[song_first])
+        ++song_first;
+    Capture capture;
+    if (file_first == long(file.size())) return capture; // nothing but silence
+    const long paused = file_first - (song_first - 1);
+    if (paused < 0 || paused % REQUEST_BYTES) return capture;
+    capture.paused_bytes = paused;
+    capture.song_bytes = long(file.size()) - paused;
+    return capture;
+}
+
+class SongPlayback : public testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(display.ok()) << "Xvfb did not start";
+        song_bytes(); // synthesised before any show is started
+    }
+    void TearDown() override { unlink(audio_file.c_str()); }
+
+    std::vector<std::string> disk_audio() const {
+        return {"DISPLAY=" + display.name(), "SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + audio_file};
+    }
+
+    VirtualDisplay display;
+    const std::string audio_file = temporary_path("audio.raw");
+};
+
+using SongPlaybackSlow = SongPlayback;
+
+TEST_F(SongPlaybackSlow, TheDeviceGetsTheWholeSongFromByteOneAndTheShowEndsWithIt) {
+    ShowProcess show(built_program("korvatine_small"), disk_audio());
+    ASSERT_NE(show.wait_for_window(display.name(), 30), 0u) << "no window appeared";
+    const double window_seconds = show.seconds_since_launch();
+    auto result = show.wait(SONG_SECONDS + 60);
+    ASSERT_TRUE(result) << "the show did not end by itself when the song ended";
+    EXPECT_TRUE(result->exited) << "ended by signal " << result->status;
+    EXPECT_EQ(result->status, 0) << result->error_output;
+    // The first frame comes after the window; the disk driver waits a whole 23 ms for
+    // each request of 23.2 ms, so it runs about 1% fast.
+    const double played = result->seconds - window_seconds;
+    EXPECT_GT(played, SONG_SECONDS - 1.5);
+    EXPECT_LT(played, SONG_SECONDS + 20.0);
+
+    const std::vector<unsigned char> file = read_file(audio_file);
+    const Capture capture = line_up_with_song(file);
+    ASSERT_GE(capture.paused_bytes, 0) << "the delivered bytes do not start at byte 1 of the song";
+    EXPECT_GE(capture.song_bytes, BYTES_DELIVERED - 2 * REQUEST_BYTES) << "the song stopped early";
+    EXPECT_LE(capture.song_bytes, BYTES_DELIVERED);
+    const std::vector<unsigned char>& song = song_bytes();
+    for (long i = 0; i < capture.song_bytes; ++i)
+        ASSERT_EQ(file[capture.paused_bytes + i], song[1 + i])
+            << "delivered byte " << i << " is not byte " << 1 + i << " of the song";
+}
+
+TEST_F(SongPlaybackSlow, WithoutAnAudioDeviceThePictureStillEndsWhenTheSongWould) {
+    ShowProcess show(built_program("korvatine_small"),
+                     {"DISPLAY=" + display.name(), "SDL_AUDIODRIVER=no_such_audio_driver"});
+    ASSERT_NE(show.wait_for_window(display.name(), 30), 0u) << "no window appeared";
+    const double window_seconds = show.seconds_since_launch();
+    auto result = show.wait(SONG_SECONDS + 60);
+    ASSERT_TRUE(result) << "the silent show did not end by itself";
+    EXPECT_TRUE(result->exited);
+    EXPECT_EQ(result->status, 0);
+    const double played = result->seconds - window_seconds;
+    EXPECT_GT(played, SONG_SECONDS - 0.1);
+    EXPECT_LT(played, SONG_SECONDS + 20.0);
+    const std::string& said = result->error_output;
+    EXPECT_EQ(said.rfind("korvatine: no sound", 0), 0u) << said;
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+}
+
+TEST_F(SongPlayback, EscapeInTheMiddleOfTheSongEndsTheShowAtOnce) {
+    ShowProcess show(built_program("korvatine_small"), disk_audio());
+    unsigned long window = show.wait_for_window(display.name(), 30);
+    ASSERT_NE(window, 0u) << "no window appeared";
+    // Wait until the song plays (well past its first sound), then some more.
+    const double deadline = show.seconds_since_launch() + 60;
+    while (line_up_with_song(read_file(audio_file)).paused_bytes < 0 &&
+           show.seconds_since_launch() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_GE(line_up_with_song(read_file(audio_file)).paused_bytes, 0) << "the song never started";
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    ASSERT_TRUE(show.running()) << "the show ended before Escape";
+
+    const double pressed = show.seconds_since_launch();
+    show.send_key(display.name(), window, "Escape");
+    auto result = show.wait(5);
+    ASSERT_TRUE(result) << "the show did not end on Escape";
+    EXPECT_TRUE(result->exited);
+    EXPECT_EQ(result->status, 0) << result->error_output;
+    EXPECT_LT(result->seconds - pressed, 2.0);
+    // What played up to there was the song.
+    const std::vector<unsigned char> file = read_file(audio_file);
+    const Capture capture = line_up_with_song(file);
+    ASSERT_GE(capture.paused_bytes, 0);
+    EXPECT_GT(capture.song_bytes, 2 * PLAYBACK_RATE); // more than a second's worth
+    EXPECT_LT(capture.song_bytes, BYTES_DELIVERED / 2);
+    EXPECT_TRUE(std::equal(file.begin() + capture.paused_bytes, file.end(), song_bytes().begin() + 1));
+}
+
+} // namespace
