@@ -119,11 +119,12 @@ VirtualDisplay::~VirtualDisplay() {
     }
 }
 
-ShowProcess::ShowProcess(const std::string& program, const std::vector<std::string>& environment) {
+ShowProcess::ShowProcess(const std::vector<std::string>& command,
+                         const std::vector<std::string>& environment) {
     int pipe_fds[2];
     if (pipe2(pipe_fds, O_CLOEXEC) != 0) return;
     launched_ = now_seconds();
-    pid_ = spawn({program}, environment, -1, pipe_fds[1]);
+    pid_ = spawn(command, environment, -1, pipe_fds[1]);
     close(pipe_fds[1]);
     error_pipe_ = pipe_fds[0];
     fcntl(error_pipe_, F_SETFL, O_NONBLOCK);

@@ -34,7 +34,10 @@ class ShowProcess {
   public:
     // Launches program with the current environment plus the NAME=VALUE
     // entries given (an entry "NAME=" removes NAME). Standard error is captured.
-    ShowProcess(const std::string& program, const std::vector<std::string>& environment);
+    ShowProcess(const std::string& program, const std::vector<std::string>& environment)
+        : ShowProcess(std::vector<std::string>{program}, environment) {}
+    // The same for a command line: the program and its arguments.
+    ShowProcess(const std::vector<std::string>& command, const std::vector<std::string>& environment);
     ~ShowProcess(); // kills the process if it still runs
     ShowProcess(const ShowProcess&) = delete;
     ShowProcess& operator=(const ShowProcess&) = delete;
