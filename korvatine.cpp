@@ -5,7 +5,10 @@
 #include <GL/gl.h>
 #include <GL/glext.h>
 
+#include "label.hpp"
 #include "linux_syscalls.hpp"
+#include "postscript_ps_min.h"
+#include "song.hpp"
 #include SHOW_SHADER_HEADER
 
 static SDL_Window* mainwindow;
@@ -61,8 +64,36 @@ static void compile_shader() {
     glUseProgram(p);
 }
 
+// The song, whole, before anything is shown; afterwards the audio thread only reads it.
+static std::int16_t song_samples[SONG_SAMPLE_COUNT];
+static int audiotime; // the byte of song_samples delivered last
+static bool playing_silently;
+
+// Starting one byte in and playing big-endian, each value played is one sample's high
+// byte over the next one's low byte: the song within 1/128 of full scale.
+static void audio_callback(void*, Uint8* stream, int length) {
+    const Uint8* song_bytes = reinterpret_cast<const Uint8*>(song_samples);
+    for (int i = 0; i < length; ++i) {
+        // The end of the song ends the show. The window is left alone: the main
+        // thread may be drawing in it.
+        if (++audiotime == static_cast<int>(sizeof song_samples)) sys_exit_group(0);
+        stream[i] = song_bytes[audiotime];
+    }
+}
+
+static SDL_AudioSpec desired = {.freq = PLAYBACK_RATE,
+                                .format = AUDIO_S16MSB,
+                                .channels = 1,
+                                .silence = 0,
+                                .samples = 1024,
+                                .padding = 0,
+                                .size = 0,
+                                .callback = audio_callback,
+                                .userdata = nullptr};
+
 extern "C" [[noreturn]] __attribute__((force_align_arg_pointer)) void _start() {
     // The song is synthesised here, before any window opens.
+    synthesise_song(song_samples);
 
     // Without sound the show still plays; without a picture it cannot.
     if (SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO | SDL_INIT_EVENTS) < 0 &&
@@ -78,9 +109,15 @@ extern "C" [[noreturn]] __attribute__((force_align_arg_pointer)) void _start() {
     if (!mainwindow) fail("SDL_CreateWindow");
     if (!SDL_GL_CreateContext(mainwindow)) fail("SDL_GL_CreateContext");
     // The audio device opens here, paused.
+    if (SDL_OpenAudio(&desired, nullptr) < 0) {
+        write_error("korvatine: no sound, the picture plays alone: ");
+        write_error(SDL_GetError());
+        write_error("\n");
+        playing_silently = true;
+    }
     SDL_ShowCursor(0);
     compile_shader();
-    // The label texture is built here.
+    build_label_texture(postscript_ps_min, postscript_ps_min_len);
 
     for (;;) {
         if (SDL_PollEvent(&event)) {
@@ -92,6 +129,8 @@ extern "C" [[noreturn]] __attribute__((force_align_arg_pointer)) void _start() {
             startTime = SDL_GetTicks();
             SDL_PauseAudio(0);
         }
+        // Without sound the show still ends when the song would have.
+        if (playing_silently && SDL_GetTicks() - startTime >= SONG_PLAY_MS) quit();
         float m = static_cast<int>(SDL_GetTicks() - startTime - 2080) / 1000.0;
         glUniform1f(glGetUniformLocation(p, "m"), m);
         glRecti(-1, -1, 1, 1);

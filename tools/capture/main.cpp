@@ -5,12 +5,20 @@
 #include <string>
 #include <vector>
 
+#include "label.hpp"
 #include "offscreen.hpp"
+#include "postscript_ps_min.h"
+#include "song.hpp"
+#include "video.hpp"
 
 namespace {
 
-const char USAGE[] = "usage:\n"
-                     "  korvatine_capture frame --build small|full --time M --out FILE.png\n";
+const char USAGE[] =
+    "usage:\n"
+    "  korvatine_capture frame --build small|full --time M --out FILE.png\n"
+    "  korvatine_capture page --out FILE.png\n"
+    "  korvatine_capture song --out FILE.wav\n"
+    "  korvatine_capture video --build small|full [--fps N] --out FILE.mp4 [--from S] [--to S]\n";
 
 // Options of the form --name value; anything else is a usage error.
 struct Options {
@@ -45,7 +53,8 @@ bool parse_number(const std::string& text, double* value) {
     return !text.empty() && end == text.c_str() + text.size();
 }
 
-// Opens the offscreen context and builds the show's program for the build.
+// Opens the offscreen context, builds the show's program for the build and the
+// label texture on unit 0, as the show does.
 struct ShowRenderer {
     OffscreenGl gl;
     GLuint program = 0;
@@ -58,9 +67,33 @@ struct ShowRenderer {
         }
         std::string log;
         program = build_fragment_program(build.shader_text, &log);
-        if (!program) error = "the shader did not compile:\n" + log;
+        if (!program) {
+            error = "the shader did not compile:\n" + log;
+            return;
+        }
+        glUseProgram(program);
+        build_label_texture(postscript_ps_min, postscript_ps_min_len);
     }
 };
+
+// The label sheet exactly as the show rasterises it: 4096 x 4096, 8-bit grey,
+// the raster's red channel (the one the underside print reads).
+int command_page(const std::vector<std::string>& arguments) {
+    Options options(arguments, {"out"});
+    if (!options.valid || !options.has("out")) return usage_error("page needs --out");
+    const unsigned char* raster = render_label_page(postscript_ps_min, postscript_ps_min_len);
+    if (!raster) return 1;
+    std::vector<std::uint8_t> red(static_cast<size_t>(LABEL_PAGE_PIXELS) * LABEL_PAGE_PIXELS);
+    for (size_t i = 0; i < red.size(); ++i)
+        red[i] = raster[i * 4 + 2];
+    std::string error;
+    if (!write_png(options.get("out"), red.data(), LABEL_PAGE_PIXELS, LABEL_PAGE_PIXELS, 1, &error)) {
+        std::fprintf(stderr, "korvatine_capture: cannot write %s: %s\n", options.get("out").c_str(),
+                     error.c_str());
+        return 1;
+    }
+    return 0;
+}
 
 int command_frame(const std::vector<std::string>& arguments) {
     Options options(arguments, {"build", "time", "out"});
@@ -86,6 +119,81 @@ int command_frame(const std::vector<std::string>& arguments) {
     return 0;
 }
 
+int command_video(const std::vector<std::string>& arguments) {
+    Options options(arguments, {"build", "fps", "out", "from", "to"});
+    if (!options.valid || !options.has("build") || !options.has("out"))
+        return usage_error("video needs --build and --out");
+    const ShowBuild* build = find_show_build(options.get("build"));
+    if (!build) return usage_error("--build is small or full");
+    const double song_seconds = double(SONG_SAMPLE_COUNT) / PLAYBACK_RATE;
+    double fps = 60, from = 0, to = song_seconds;
+    if (options.has("fps") &&
+        (!parse_number(options.get("fps"), &fps) || fps < 1 || fps > 240 || fps != int(fps)))
+        return usage_error("--fps takes a whole number of frames per second from 1 to 240");
+    if ((options.has("from") && !parse_number(options.get("from"), &from)) ||
+        (options.has("to") && !parse_number(options.get("to"), &to)))
+        return usage_error("--from and --to take seconds of show time");
+    if (from < 0 || to > song_seconds || from >= to) {
+        std::fprintf(stderr, "korvatine_capture: the range %g to %g s is not within the show (0 to %g s)\n",
+                     from, to, song_seconds);
+        return 2;
+    }
+    if (std::string problem = video_output_problem(options.get("out")); !problem.empty()) {
+        std::fprintf(stderr, "korvatine_capture: %s\n", problem.c_str());
+        return 1;
+    }
+
+    ShowRenderer renderer(*build);
+    if (!renderer.error.empty()) {
+        std::fprintf(stderr, "korvatine_capture: %s\n", renderer.error.c_str());
+        return 1;
+    }
+    static std::int16_t song[SONG_SAMPLE_COUNT];
+    synthesise_song(song);
+    VideoRequest request{build->width, build->height, int(fps), from, to, options.get("out")};
+    return write_video(request, song_as_played(song, SONG_SAMPLE_COUNT),
+                       [&](float m) { return render_show_frame(renderer.program, *build, m); });
+}
+
+// The song exactly as synthesised, as 16-bit mono PCM at the rate it is played at.
+int command_song(const std::vector<std::string>& arguments) {
+    Options options(arguments, {"out"});
+    if (!options.valid || !options.has("out")) return usage_error("song needs --out");
+    static std::int16_t song_samples[SONG_SAMPLE_COUNT];
+    synthesise_song(song_samples);
+
+    std::string wav;
+    auto put = [&](std::uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            wav.push_back(static_cast<char>(value >> (8 * i))); // little-endian
+    };
+    const std::uint32_t data_bytes = SONG_SAMPLE_COUNT * 2;
+    wav += "RIFF";
+    put(36 + data_bytes, 4);
+    wav += "WAVEfmt ";
+    put(16, 4);                // format chunk size
+    put(1, 2);                 // integer PCM
+    put(1, 2);                 // mono
+    put(PLAYBACK_RATE, 4);     // samples per second
+    put(PLAYBACK_RATE * 2, 4); // bytes per second
+    put(2, 2);                 // bytes per sample frame
+    put(16, 2);                // bits per sample
+    wav += "data";
+    put(data_bytes, 4);
+    for (std::int16_t sample : song_samples)
+        put(static_cast<std::uint16_t>(sample), 2);
+
+    const std::string& path = options.get("out");
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    bool written = file && std::fwrite(wav.data(), 1, wav.size(), file) == wav.size();
+    if (file && std::fclose(file) != 0) written = false;
+    if (!written) {
+        std::fprintf(stderr, "korvatine_capture: cannot write %s\n", path.c_str());
+        return 1;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -93,5 +201,8 @@ int main(int argc, char** argv) {
     const std::string command = argv[1];
     const std::vector<std::string> arguments(argv + 2, argv + argc);
     if (command == "frame") return command_frame(arguments);
+    if (command == "page") return command_page(arguments);
+    if (command == "song") return command_song(arguments);
+    if (command == "video") return command_video(arguments);
     return usage_error("unknown command '" + command + "'");
 }
