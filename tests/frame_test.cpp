@@ -5,21 +5,15 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
-#include <sstream>
+#include <map>
 
 #include "offscreen.hpp"
+#include "shader_probe.hpp"
 
 namespace {
 
-std::string read_file(const std::string& path) {
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 std::string readable_text(const std::string& build) {
-    return read_file(std::string(KORVATINE_GENERATED_DIR) + "/shader_" + build + ".frag");
+    return read_text_file(std::string(KORVATINE_GENERATED_DIR) + "/shader_" + build + ".frag");
 }
 
 // The tone map's output for a linear colour channel.
@@ -34,7 +28,7 @@ double linear_colour(double output, double bias) {
 class ShaderFrame : public testing::Test {
   protected:
     static void SetUpTestSuite() {
-        gl = new OffscreenGl;
+        gl = &shared_offscreen_gl();
         if (!gl->ok()) return;
         for (const char* name : {"small", "full"}) {
             std::string log;
@@ -43,7 +37,6 @@ class ShaderFrame : public testing::Test {
             programs[name] = program;
         }
     }
-    static void TearDownTestSuite() { delete gl; }
     void SetUp() override { ASSERT_TRUE(gl->ok()) << gl->error(); }
 
     static std::vector<std::uint8_t> frame(const char* build, float m) {
@@ -152,6 +145,92 @@ TEST_F(ShaderFrame, TitleCardShowsTheLabelStripInvertedAndTripledWithoutVignette
         }
     }
     EXPECT_EQ(band_rows, 64); // |q.y| <= 0.1 spans 64 rows of the small window
+}
+
+// With every path bringing the same light, the frame shows the vignette, the
+// fade and the tone map alone.
+TEST_F(ShaderFrame, VignetteFadeAndToneMapOfAKnownLight) {
+    std::string source = readable_text("small");
+    ASSERT_TRUE(replace_function(&source, "trace", "void trace(inout Co r) { r.i = vec3(LIGHT); }"));
+    auto frame_with_light = [&](const char* light, float m) {
+        std::string text = source;
+        text.replace(text.find('\n') + 1, 0, std::string("#define LIGHT ") + light + "\n");
+        std::string log;
+        GLuint program = build_fragment_program(text.c_str(), &log);
+        EXPECT_NE(program, 0u) << log;
+        Framebuffer framebuffer(640, 360, GL_RGBA32F);
+        framebuffer.draw(program, m);
+        glDeleteProgram(program);
+        return framebuffer.read_rgba32f();
+    };
+    auto red_at = [](const std::vector<float>& image, int x, int row) {
+        return image[(static_cast<size_t>(row) * 640 + x) * 4];
+    };
+
+    // The tone map: 1 -> 0.618, 3 -> 0.970, and negative light is clipped after the bias.
+    EXPECT_NEAR(red_at(frame_with_light("1.0", 30), 320, 179), 0.618, 0.001);
+    EXPECT_NEAR(red_at(frame_with_light("3.0", 30), 320, 179), 0.970, 0.001);
+    EXPECT_EQ(red_at(frame_with_light("-1.0", 30), 320, 179), 0.0f);
+
+    // The vignette, (1 - (0.7 |q|)^4)^3: 0.439 at |q| = 1 on the centre line, 0.298
+    // in the band's corners; the pixel centres lie just inside those points.
+    auto vignette = [](int x, int row) {
+        const double qx = (x + 0.5 - 320) / 320, qy = (359 - row + 0.5 - 180) / 320;
+        return std::pow(1 - std::pow(0.7 * std::hypot(qx, qy), 4), 3);
+    };
+    std::vector<float> lit = frame_with_light("1.0", 30);
+    for (auto [x, row] : {std::pair{0, 179}, {639, 180}, {0, 46}, {639, 313}, {160, 100}})
+        EXPECT_NEAR(linear_colour(red_at(lit, x, row), 0.01), vignette(x, row), 0.0005) << x << ", " << row;
+    EXPECT_NEAR(vignette(0, 179), 0.439, 0.003);
+    EXPECT_NEAR(vignette(0, 46), 0.298, 0.004);
+
+    // The fade: 1 until m = 71, then 0.784, 0.352 and 0.028 a second apart, 0 from 74.333.
+    const std::pair<float, double> fades[] = {
+        {70.9f, 1.0}, {72, 0.784}, {73, 0.352}, {74, 0.028}, {74.4f, 0}};
+    for (auto [m, fade] : fades) {
+        const double colour = linear_colour(red_at(frame_with_light("1.0", m), 320, 179), 0.01);
+        EXPECT_NEAR(colour, fade, 0.001) << "at m = " << m; // the centre's vignette is 1 - 1e-11
+    }
+}
+
+// Each path reports its eye position as its light, so the centre pixel shows
+// where the camera stands, bar by bar.
+TEST_F(ShaderFrame, CameraFollowsTheBarScheduleWithItsCuts) {
+    std::string source = readable_text("small");
+    ASSERT_TRUE(
+        replace_function(&source, "trace", "void trace(inout Co r) { r.i = vec3(0.5) + r.o / 40.0; }"));
+    std::string log;
+    GLuint program = build_fragment_program(source.c_str(), &log);
+    ASSERT_NE(program, 0u) << log;
+    Framebuffer framebuffer(640, 360, GL_RGBA32F);
+
+    struct Regime {
+        int first_bar, last_bar, bar_step;
+        double spin, height_offset;
+    };
+    const Regime schedule[] = {
+        {0, 6, 2, -1, 0},     {1, 7, 2, 1, 0},   {8, 39, 1, 1, 0},
+        {40, 58, 2, -1, 100}, {41, 59, 2, 1, 0}, {60, 67, 1, -1, 100},
+    };
+    int checked = 0;
+    for (const Regime& regime : schedule)
+        for (int bar = regime.first_bar; bar <= regime.last_bar; bar += regime.bar_step) {
+            const float m = static_cast<float>(bar * 1.0448 + 0.5);
+            framebuffer.draw(program, m);
+            const std::vector<float> image = framebuffer.read_rgba32f();
+            const float* centre = &image[(179 * 640 + 320) * 4];
+            const double expected[3] = {-16 * std::sin(0.3 * regime.spin * m),
+                                        16 * std::cos(0.3 * regime.spin * m),
+                                        16 * std::sin(0.018 * (regime.height_offset + m))};
+            for (int axis = 0; axis < 3; ++axis) {
+                const double bias = axis == 2 ? 0.02 : 0.01;
+                const double eye = (linear_colour(centre[axis], bias) - 0.5) * 40; // no fade before m = 71
+                EXPECT_NEAR(eye, expected[axis], 0.01) << "bar " << bar << ", axis " << axis;
+            }
+            ++checked;
+        }
+    EXPECT_EQ(checked, 68);
+    glDeleteProgram(program);
 }
 
 TEST_F(ShaderFrame, MinifiedTextsDrawWhatTheReadableSourceDraws) {
