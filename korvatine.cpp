@@ -56,6 +56,7 @@ static void compile_shader() {
         GLsizei written = 0;
         glGetShaderInfoLog(shader, log_length + 1, &written, log);
         sys_write(2, log, written);
+        SDL_DestroyWindow(mainwindow);
         sys_exit_group(1);
     }
     p = glCreateProgram();
