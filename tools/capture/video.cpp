@@ -12,6 +12,8 @@
 #include <thread>
 #include <unistd.h>
 
+#include "song.hpp"
+
 namespace {
 
 volatile std::sig_atomic_t interrupted = 0;
@@ -129,8 +131,8 @@ int write_video(const VideoRequest& request, const std::vector<std::int16_t>& pl
     const std::string ffmpeg = find_on_path("ffmpeg"), partial = partial_name(request.out);
 
     // The audio that goes with the frames: from the first frame's time, as long as the frames last.
-    const long audio_start = std::lround(frames.first * double(PLAYBACK_RATE_HZ) / request.fps);
-    const long audio_count = std::lround(frames.count * double(PLAYBACK_RATE_HZ) / request.fps);
+    const long audio_start = std::lround(frames.first * double(PLAYBACK_RATE) / request.fps);
+    const long audio_count = std::lround(frames.count * double(PLAYBACK_RATE) / request.fps);
     std::vector<std::int16_t> audio(audio_count, 0);
     for (long i = 0; i < audio_count && audio_start + i < long(played_song.size()); ++i)
         audio[i] = played_song[audio_start + i];
@@ -142,13 +144,46 @@ int write_video(const VideoRequest& request, const std::vector<std::int16_t>& pl
     }
     const std::string size = std::to_string(request.width) + "x" + std::to_string(request.height);
     const std::string rate = std::to_string(request.fps);
-    std::vector<std::string> args = {
-        ffmpeg,      "-hide_banner", "-loglevel", "error",   "-y",         "-f",     "rawvideo",
-        "-pix_fmt",  "rgba",         "-s",        size,      "-framerate", rate,     "-i",
-        "pipe:0",    "-f",           "s16le",     "-ar",     "44100",      "-ac",    "1",
-        "-i",        "pipe:3",       "-c:v",      "libx264", "-preset",    "medium", "-crf",
-        "16",        "-pix_fmt",     "yuv420p",   "-c:a",    "aac",        "-b:a",   "192k",
-        "-movflags", "+faststart",   "-f",        "mp4",     partial};
+    std::vector<std::string> args = {ffmpeg,
+                                     "-hide_banner",
+                                     "-loglevel",
+                                     "error",
+                                     "-y",
+                                     "-f",
+                                     "rawvideo",
+                                     "-pix_fmt",
+                                     "rgba",
+                                     "-s",
+                                     size,
+                                     "-framerate",
+                                     rate,
+                                     "-i",
+                                     "pipe:0",
+                                     "-f",
+                                     "s16le",
+                                     "-ar",
+                                     std::to_string(PLAYBACK_RATE),
+                                     "-ac",
+                                     "1",
+                                     "-i",
+                                     "pipe:3",
+                                     "-c:v",
+                                     "libx264",
+                                     "-preset",
+                                     "medium",
+                                     "-crf",
+                                     "16",
+                                     "-pix_fmt",
+                                     "yuv420p",
+                                     "-c:a",
+                                     "aac",
+                                     "-b:a",
+                                     "192k",
+                                     "-movflags",
+                                     "+faststart",
+                                     "-f",
+                                     "mp4",
+                                     partial};
     pid_t encoder = fork();
     if (encoder == 0) {
         dup2(video_pipe[0], 0);

@@ -8,7 +8,6 @@
 #include <vector>
 
 constexpr double TITLE_CARD_SECONDS = 2.080; // m = show time - 2.080
-constexpr int PLAYBACK_RATE_HZ = 44100;
 
 struct VideoRequest {
     int width = 0;
