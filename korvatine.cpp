@@ -5,35 +5,50 @@
 #include <GL/gl.h>
 #include <GL/glext.h>
 
-#include "label.hpp"
+#include <libspectre/spectre.h>
+#include <opus/opus.h>
+#include <stdio.h>
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+
+#include "imports.hpp"
 #include "linux_syscalls.hpp"
 #include "postscript_ps_min.h"
-#include "song.hpp"
 #include SHOW_SHADER_HEADER
+
+namespace show {
+static ImportTable import_table;
+// The table's address lives in rbx for the whole run, so that every call
+// through it is three bytes that repeat (the callee-saved register survives
+// every library call, and no code here uses it otherwise).
+register ImportTable* imports asm("rbx");
+// Within this namespace every library function's name means its slot in the
+// table, also in the song and label code included below, whose own includes
+// were all read above.
+// An object, not a function, so that argument-dependent lookup cannot find
+// the library's own declaration instead.
+template <auto slot> struct ImportedFunction {
+    template <class... Arguments> [[gnu::always_inline]] auto operator()(Arguments... arguments) const {
+        return (imports->*slot)(arguments...);
+    }
+};
+#define IMPORT_SLOT(name) constexpr ImportedFunction<&ImportTable::name> name;
+SHOW_IMPORTS(IMPORT_SLOT)
+#undef IMPORT_SLOT
+
+#include "label.hpp"
+#include "song.hpp"
 
 static SDL_Window* mainwindow;
 static GLuint p;
 static Uint32 startTime;
 static SDL_Event event;
 
-static unsigned text_length(const char* text) {
-    unsigned length = 0;
-    while (text[length])
-        ++length;
-    return length;
-}
-
-static void write_error(const char* text) {
-    sys_write(2, text, text_length(text));
-}
-
 // A start-up step SDL could not do: one line on standard error, status 1.
 [[noreturn]] static void fail(const char* what) {
-    write_error("korvatine: ");
-    write_error(what);
-    write_error(" failed: ");
-    write_error(SDL_GetError());
-    write_error("\n");
+    report(what, " failed: ", SDL_GetError());
     sys_exit_group(1);
 }
 
@@ -92,7 +107,18 @@ static SDL_AudioSpec desired = {.freq = PLAYBACK_RATE,
                                 .callback = audio_callback,
                                 .userdata = nullptr};
 
+// The loader leaves the list of what it loaded in the debug entry of the
+// program's dynamic section (_DYNAMIC, made by the linker).
+static const link_map* loaded_objects() {
+    const Elf64_Dyn* entry = _DYNAMIC;
+    while (entry->d_tag != DT_DEBUG)
+        ++entry;
+    return reinterpret_cast<const r_debug*>(entry->d_un.d_ptr)->r_map;
+}
+
 extern "C" [[noreturn]] __attribute__((force_align_arg_pointer)) void _start() {
+    imports = &import_table;
+    resolve_imports(*imports, loaded_objects());
     // The song is synthesised here, before any window opens.
     synthesise_song(song_samples);
 
@@ -103,7 +129,7 @@ extern "C" [[noreturn]] __attribute__((force_align_arg_pointer)) void _start() {
     // Without a display SDL falls back to drawing nowhere; the show needs a window.
     const char* driver = SDL_GetCurrentVideoDriver();
     if (driver[0] == 'o' || (driver[0] == 'd' && driver[1] == 'u')) {
-        write_error("korvatine: no display to open the window on (set DISPLAY, or run it under xvfb-run)\n");
+        report("no display to open the window on (set DISPLAY, or run it under xvfb-run)");
         sys_exit_group(1);
     }
     mainwindow = SDL_CreateWindow("", 0, 0, SHOW_WIDTH, SHOW_HEIGHT, SHOW_WINDOW_FLAGS);
@@ -111,9 +137,7 @@ extern "C" [[noreturn]] __attribute__((force_align_arg_pointer)) void _start() {
     if (!SDL_GL_CreateContext(mainwindow)) fail("SDL_GL_CreateContext");
     // The audio device opens here, paused.
     if (SDL_OpenAudio(&desired, nullptr) < 0) {
-        write_error("korvatine: no sound, the picture plays alone: ");
-        write_error(SDL_GetError());
-        write_error("\n");
+        report("no sound, the picture plays alone: ", SDL_GetError());
         playing_silently = true;
     }
     SDL_ShowCursor(0);
@@ -138,3 +162,4 @@ extern "C" [[noreturn]] __attribute__((force_align_arg_pointer)) void _start() {
         SDL_GL_SwapWindow(mainwindow);
     }
 }
+} // namespace show

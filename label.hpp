@@ -18,15 +18,8 @@ static char memfd_path[64];
 static unsigned char* rendered_data;
 
 // One line on standard error: what went wrong, and what the show does instead.
-[[gnu::noinline]] inline void write_label_failure(const char* what, unsigned long length) {
-    static constexpr char prefix[] = "korvatine: label sheet: ";
-    static constexpr char suffix[] = ", printing a white page\n";
-    sys_write(2, prefix, sizeof prefix - 1);
-    sys_write(2, what, length);
-    sys_write(2, suffix, sizeof suffix - 1);
-}
-template <unsigned size> inline void label_failure(const char (&what)[size]) {
-    write_label_failure(what, size - 1);
+inline void label_failure(const char* what) {
+    report("label sheet: ", what, ", printing a white page");
 }
 
 // Rasterises the document into rendered_data: 4096 rows of 4096 pixels, blue,

@@ -4,7 +4,6 @@
 #pragma once
 #include <array>
 #include <cstdint>
-#include <cstring>
 #include <opus/opus.h>
 
 // Positions are sample indices at the synthesis rate; the song is played at 44100 Hz.
@@ -153,20 +152,11 @@ inline void decode_step(OpusDecoder* decoder, unsigned char seed) {
     static_cast<void>(decoded);
 }
 
-// Eight samples at a time: the program is built for size, so the compiler would not
-// vectorise this loop itself. Lanes of 16 bits wrap, never clamp.
-typedef std::int16_t EightSamples __attribute__((vector_size(16), aligned(2)));
-static_assert(STEP_SAMPLES % 8 == 0);
-
+// 16-bit sums wrap, never clamp. One plain loop: the decoder's time dwarfs it.
 inline void mix_step(std::int16_t* song, int step) {
     std::int16_t* out = song + step * STEP_SAMPLES;
-    for (int k = 0; k < STEP_SAMPLES; k += 8) {
-        EightSamples sum, decoded;
-        std::memcpy(&sum, out + k, sizeof sum);
-        std::memcpy(&decoded, DECODED_DATA + k, sizeof decoded);
-        sum += decoded * STEP_GAIN;
-        std::memcpy(out + k, &sum, sizeof sum);
-    }
+    for (int k = 0; k < STEP_SAMPLES; ++k)
+        out[k] = static_cast<std::int16_t>(out[k] + DECODED_DATA[k] * STEP_GAIN);
 }
 
 // One fresh decoder per track: its state carries from step to step within the track.
@@ -214,33 +204,9 @@ constexpr int voice_value(const Voice& voice, int n) {
     return oscillator * envelope / voice.output_divisor;
 }
 
-// The same values, with the three remainders carried from sample to sample instead of
-// divided out, which halves the voices' time. The wobble's offset is smaller than
-// either period, so one correction wraps it.
 inline void add_voice(const Voice& voice, std::int16_t* song) {
-    const int phase = voice.first_sample - voice.phase_offset;
-    int wobble_phase = voice.first_sample % voice.wobble_period;
-    int envelope_phase = phase % voice.envelope_period;
-    int oscillator_phase = phase % voice.oscillator_period;
-    for (int n = voice.first_sample; n <= voice.last_sample; ++n) {
-        int wobble = voice.wobble_peak - absolute(wobble_phase - voice.wobble_half);
-        int offset = wobble * voice.wobble_multiplier / voice.wobble_divisor;
-        int envelope_at = envelope_phase + offset;
-        if (envelope_at < 0) envelope_at += voice.envelope_period;
-        if (envelope_at >= voice.envelope_period) envelope_at -= voice.envelope_period;
-        int oscillator_at = oscillator_phase + offset;
-        if (oscillator_at < 0) oscillator_at += voice.oscillator_period;
-        if (oscillator_at >= voice.oscillator_period) oscillator_at -= voice.oscillator_period;
-
-        int envelope = (voice.envelope_half - absolute(envelope_at - voice.envelope_half)) *
-                       voice.envelope_peak / voice.envelope_half;
-        int oscillator = voice.oscillator_peak - absolute(oscillator_at - voice.oscillator_half);
-        song[n] = static_cast<std::int16_t>(song[n] + oscillator * envelope / voice.output_divisor);
-
-        if (++wobble_phase == voice.wobble_period) wobble_phase = 0;
-        if (++envelope_phase == voice.envelope_period) envelope_phase = 0;
-        if (++oscillator_phase == voice.oscillator_period) oscillator_phase = 0;
-    }
+    for (int n = voice.first_sample; n <= voice.last_sample; ++n)
+        song[n] = static_cast<std::int16_t>(song[n] + voice_value(voice, n));
 }
 
 // The whole song, added into SONG_SAMPLE_COUNT samples that must hold zeros.
