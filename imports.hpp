@@ -14,9 +14,8 @@
     X(SDL_Init) X(SDL_GetCurrentVideoDriver) X(SDL_GetError) X(SDL_CreateWindow)                     \
     X(SDL_GL_CreateContext) X(SDL_OpenAudio) X(SDL_ShowCursor) X(SDL_PollEvent) X(SDL_GetTicks)      \
     X(SDL_PauseAudio) X(SDL_GL_SwapWindow) X(SDL_DestroyWindow)                                      \
-    X(glCreateShader) X(glShaderSource) X(glCompileShader) X(glGetShaderiv) X(glGetShaderInfoLog)    \
-    X(glCreateProgram) X(glAttachShader) X(glLinkProgram) X(glUseProgram) X(glGetUniformLocation)    \
-    X(glUniform1f) X(glRecti) X(glGenTextures) X(glBindTexture) X(glTexParameteri) X(glTexImage2D)   \
+    X(glCreateShaderProgramv) X(glGetProgramiv) X(glGetProgramInfoLog) X(glUseProgram)               \
+    X(glGetUniformLocation) X(glUniform1f) X(glRecti) X(glTexParameteri) X(glTexImage2D)             \
     X(opus_decoder_create) X(opus_decode)                                                            \
     X(spectre_document_new) X(spectre_document_load) X(spectre_document_status)                      \
     X(spectre_document_render) X(spectre_document_get_page_size)                                     \

@@ -57,26 +57,23 @@ static SDL_Event event;
     sys_exit_group(0);
 }
 
+// The compiler's log of a shader that fails: the buffer is free until then.
+static char shader_log[1 << 16];
+
 static void compile_shader() {
-    GLuint shader = glCreateShader(GL_FRAGMENT_SHADER);
     const char* text = SHOW_SHADER_TEXT;
-    glShaderSource(shader, 1, &text, nullptr);
-    glCompileShader(shader);
-    GLint status = 0;
-    glGetShaderiv(shader, GL_COMPILE_STATUS, &status);
-    if (!status) {
-        GLint log_length = 0;
-        glGetShaderiv(shader, GL_INFO_LOG_LENGTH, &log_length);
-        char log[log_length + 1];
+    p = glCreateShaderProgramv(GL_FRAGMENT_SHADER, 1, &text);
+    // The program's log holds the shader's compile log; without a compiled
+    // shader nothing is linked.
+    GLint linked = 0;
+    glGetProgramiv(p, GL_LINK_STATUS, &linked);
+    if (!linked) {
         GLsizei written = 0;
-        glGetShaderInfoLog(shader, log_length + 1, &written, log);
-        sys_write(2, log, written);
+        glGetProgramInfoLog(p, sizeof shader_log, &written, shader_log);
+        sys_write(2, shader_log, written);
         SDL_DestroyWindow(mainwindow);
         sys_exit_group(1);
     }
-    p = glCreateProgram();
-    glAttachShader(p, shader);
-    glLinkProgram(p);
     glUseProgram(p);
 }
 
@@ -116,7 +113,8 @@ static const link_map* loaded_objects() {
     return reinterpret_cast<const r_debug*>(entry->d_un.d_ptr)->r_map;
 }
 
-extern "C" [[noreturn]] __attribute__((force_align_arg_pointer)) void _start() {
+// Entered from _start in the program's headers.
+extern "C" [[noreturn]] void show_main() {
     imports = &import_table;
     resolve_imports(*imports, loaded_objects());
     // The song is synthesised here, before any window opens.

@@ -55,15 +55,13 @@ inline const unsigned char* render_label_page(const unsigned char* document_text
     return rendered_data;
 }
 
-// Builds the label texture and leaves it bound on texture unit 0: linear
+// Builds the label texture in what is bound on texture unit 0, in the show the
+// default texture object, which is there from the start: linear
 // filters (there is only level 0), repeat wrapping as GL starts it, each raster
 // byte b stored as the float b / 255. Without a page it holds one white texel,
 // which samples the same everywhere: the print disappears and the title card
 // stays black.
 inline void build_label_texture(const unsigned char* document_text, unsigned length) {
-    GLuint texture;
-    glGenTextures(1, &texture);
-    glBindTexture(GL_TEXTURE_2D, texture);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     static constexpr unsigned char white_texel[4] = {255, 255, 255, 255};

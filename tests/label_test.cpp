@@ -324,17 +324,15 @@ class LabelTexture : public testing::Test {
         glUseProgram(program);
     }
     static void TearDownTestSuite() { delete gl; }
+    // The show fills the default texture object; each test fills one of its own,
+    // bound where the show's is, and deletes it.
     void SetUp() override {
         ASSERT_TRUE(gl->ok()) << gl->error();
         ASSERT_NE(program, 0u);
+        glGenTextures(1, &texture);
+        glBindTexture(GL_TEXTURE_2D, texture);
     }
-    // Each test builds its own texture; the last one goes with it.
-    void TearDown() override {
-        GLint texture = 0;
-        glGetIntegerv(GL_TEXTURE_BINDING_2D, &texture);
-        GLuint name = texture;
-        if (name) glDeleteTextures(1, &name);
-    }
+    void TearDown() override { glDeleteTextures(1, &texture); }
 
     static std::vector<std::uint8_t> title_card() {
         return render_show_frame(program, *find_show_build("small"), -2.08f);
@@ -342,12 +340,14 @@ class LabelTexture : public testing::Test {
 
     static OffscreenGl* gl;
     static GLuint program;
+    GLuint texture = 0;
 };
 OffscreenGl* LabelTexture::gl;
 GLuint LabelTexture::program;
 
-// The texture the show leaves bound: 4096 x 4096 floats, linear, repeating,
-// on unit 0, holding each raster byte b as b / 255 with the top row first.
+// The texture the show draws with: what is bound on unit 0, 4096 x 4096
+// floats, linear, repeating, holding each raster byte b as b / 255 with the
+// top row first.
 TEST_F(LabelTexture, HoldsThePageAsFloatsOnUnitZero) {
     build_label_texture(postscript_ps_min, postscript_ps_min_len);
     const unsigned char* raster = rendered_data;
@@ -355,9 +355,8 @@ TEST_F(LabelTexture, HoldsThePageAsFloatsOnUnitZero) {
     GLint value = 0;
     glGetIntegerv(GL_ACTIVE_TEXTURE, &value);
     EXPECT_EQ(value, GL_TEXTURE0);
-    GLint texture = 0;
-    glGetIntegerv(GL_TEXTURE_BINDING_2D, &texture);
-    EXPECT_NE(texture, 0);
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &value);
+    EXPECT_EQ(GLuint(value), texture);
     glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &value);
     EXPECT_EQ(value, 4096);
     glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &value);
