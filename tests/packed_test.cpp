@@ -1,0 +1,91 @@
+// The packed programs: they fit the 4 KiB class, and when they cannot unpack
+// or run what they unpacked they end with status 1, quickly, without a crash
+// and without leaving anything behind.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <unistd.h>
+
+#include "show_harness.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr long SIZE_CLASS = 4096;
+
+std::string read_file(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+TEST(PackedProgram, BothFitTheSizeClass) {
+    for (const char* name : {"korvatine_small", "korvatine_full"}) {
+        const auto size = fs::file_size(built_program(name));
+        EXPECT_LE(size, SIZE_CLASS) << name << " is " << size << " bytes";
+    }
+}
+
+// A copy of the packed small program, changed, in a folder of its own that
+// must stay as it is; removed afterwards.
+class DoctoredProgram : public testing::Test {
+  protected:
+    void SetUp() override {
+        folder = fs::temp_directory_path() / ("korvatine_packed_" + std::to_string(getpid()));
+        fs::create_directories(folder / "cwd");
+        bytes = read_file(built_program("korvatine_small"));
+        decompressor = bytes.find("/usr/bin/xzcat");
+        ASSERT_NE(decompressor, std::string::npos) << "the stub names no decompressor";
+    }
+    void TearDown() override { fs::remove_all(folder); }
+
+    std::string write_program() const {
+        const fs::path program = folder / "korvatine_doctored";
+        std::ofstream(program, std::ios::binary) << bytes;
+        fs::permissions(program, fs::perms::owner_all);
+        return program;
+    }
+
+    // Runs the command in the empty folder and expects the end with status 1.
+    void expect_clean_failure(const std::vector<std::string>& command) const {
+        const fs::path previous = fs::current_path();
+        fs::current_path(folder / "cwd");
+        ShowProcess run(command, {"SDL_AUDIODRIVER=dummy"});
+        auto result = run.wait(10);
+        fs::current_path(previous);
+        ASSERT_TRUE(result) << "still running after 10 s";
+        EXPECT_TRUE(result->exited) << "ended by signal " << result->status;
+        EXPECT_EQ(result->status, 1) << result->error_output;
+        EXPECT_LT(result->seconds, 5);
+        EXPECT_TRUE(fs::is_empty(folder / "cwd")) << "it left a file behind";
+    }
+
+    fs::path folder;
+    std::string bytes;
+    size_t decompressor = 0;
+};
+
+TEST_F(DoctoredProgram, WithoutItsDecompressorEndsWithStatusOne) {
+    bytes[decompressor + 13] = 'X'; // /usr/bin/xzcaX
+    expect_clean_failure({write_program()});
+}
+
+TEST_F(DoctoredProgram, WithACorruptPayloadEndsWithStatusOne) {
+    for (size_t at = bytes.size() / 2; at < bytes.size() / 2 + 16; ++at)
+        bytes[at] = static_cast<char>(bytes[at] ^ 0x5A);
+    expect_clean_failure({write_program()});
+}
+
+// In a process namespace of its own, in-memory files may be made there
+// but not executed.
+TEST_F(DoctoredProgram, WhereInMemoryFilesMayNotRunEndsWithStatusOne) {
+    if (geteuid() != 0 || system("unshare -p -f true 2>/dev/null") != 0 ||
+        !fs::exists("/proc/sys/vm/memfd_noexec"))
+        GTEST_SKIP() << "needs root, process namespaces and the vm.memfd_noexec setting";
+    expect_clean_failure({"/usr/bin/unshare", "-p", "-f", "--mount-proc", "sh", "-c",
+                          "echo 2 >/proc/sys/vm/memfd_noexec && exec " + write_program()});
+}
+
+} // namespace
