@@ -49,24 +49,38 @@ bool wait_until(const std::function<bool()>& condition, double timeout_seconds) 
     return true;
 }
 
-// The capture tool's frame of the build at show time t, RGB, top row first.
-WindowPixels captured_frame(const std::string& build, double show_time) {
-    char m[64];
-    std::snprintf(m, sizeof m, "%.17g", show_time - TITLE_CARD_SECONDS);
-    const std::string path = temporary_path(build + "_frame.png");
-    ShowProcess capture({CAPTURE, "frame", "--build", build, "--time", m, "--out", path}, {});
-    auto result = capture.wait(60);
-    EXPECT_TRUE(result && result->exited && result->status == 0) << (result ? result->error_output : "");
-    WindowPixels frame;
-    std::vector<std::uint8_t> rgba;
-    int channels = 0;
-    std::string error;
-    EXPECT_TRUE(read_png(path, &rgba, &frame.width, &frame.height, &channels, &error)) << error;
-    unlink(path.c_str());
-    for (size_t i = 0; i + 3 < rgba.size(); i += 4)
-        frame.rgb.insert(frame.rgb.end(), {rgba[i], rgba[i + 1], rgba[i + 2]});
-    return frame;
-}
+// The capture tool's frame of the build at show time t, RGB, top row first. The tool
+// starts at once, so that it runs beside the preview.
+class CapturedFrame {
+  public:
+    CapturedFrame(const std::string& build, double show_time)
+        : path_(temporary_path(build + "_" + std::to_string(show_time) + ".png")),
+          capture_({CAPTURE, "frame", "--build", build, "--time", shader_time(show_time), "--out", path_},
+                   {}) {}
+    ~CapturedFrame() { unlink(path_.c_str()); }
+
+    WindowPixels pixels() {
+        auto result = capture_.wait(60);
+        EXPECT_TRUE(result && result->exited && result->status == 0) << (result ? result->error_output : "");
+        WindowPixels frame;
+        std::vector<std::uint8_t> rgba;
+        int channels = 0;
+        std::string error;
+        EXPECT_TRUE(read_png(path_, &rgba, &frame.width, &frame.height, &channels, &error)) << error;
+        for (size_t i = 0; i + 3 < rgba.size(); i += 4)
+            frame.rgb.insert(frame.rgb.end(), {rgba[i], rgba[i + 1], rgba[i + 2]});
+        return frame;
+    }
+
+  private:
+    static std::string shader_time(double show_time) {
+        char m[64];
+        std::snprintf(m, sizeof m, "%.17g", show_time - TITLE_CARD_SECONDS);
+        return m;
+    }
+    std::string path_;
+    ShowProcess capture_;
+};
 
 // The readable source and the shipped text differ by at most one step in a few values.
 void expect_same_picture(const WindowPixels& shown, const WindowPixels& expected, const std::string& where) {
@@ -113,31 +127,35 @@ class PreviewWindow : public testing::Test {
 };
 
 TEST_F(PreviewWindow, PausedAtAMomentItShowsTheCapturedFrameAndRightStepsOneBar) {
+    CapturedFrame at_start("small", FROM), one_bar_later("small", FROM + CAMERA_BAR_SECONDS);
     ShowProcess preview({PREVIEW, "--build", "small", "--from", "23", "--paused"}, environment());
     const unsigned long window = preview.wait_for_window(display.name(), 30);
     ASSERT_NE(window, 0u) << preview.error_output();
     ASSERT_TRUE(title_shows(preview, window, {"t 23.000 s", "m 20.920", "bar 20", "paused"}))
         << window_title(display.name(), window) << preview.error_output();
-    const WindowPixels at_start = captured_frame("small", FROM);
-    expect_same_picture(window_pixels(display.name(), window), at_start, "at the start");
+    const WindowPixels expected_at_start = at_start.pixels();
+    expect_same_picture(window_pixels(display.name(), window), expected_at_start, "at the start");
 
     preview.send_key(display.name(), window, "Right");
     ASSERT_TRUE(title_shows(preview, window, {"t 24.045 s", "bar 21", "paused"}))
         << window_title(display.name(), window);
-    const WindowPixels one_bar_later = captured_frame("small", FROM + CAMERA_BAR_SECONDS);
-    EXPECT_NE(one_bar_later.rgb, at_start.rgb);
-    expect_same_picture(window_pixels(display.name(), window), one_bar_later, "one bar later");
+    const WindowPixels expected_one_bar_later = one_bar_later.pixels();
+    EXPECT_NE(expected_one_bar_later.rgb, expected_at_start.rgb);
+    expect_same_picture(window_pixels(display.name(), window), expected_one_bar_later, "one bar later");
     expect_escape_ends_it(preview, window);
 }
 
 // The full build's picture is computed at 1920 x 1080 and shown scaled to the screen.
-TEST_F(PreviewWindow, TheFullBuildDrawsTheCapturedFrameAtItsOwnSize) {
+using PreviewWindowSlow = PreviewWindow;
+
+TEST_F(PreviewWindowSlow, TheFullBuildDrawsTheCapturedFrameAtItsOwnSize) {
+    CapturedFrame expected("full", FROM);
     ShowProcess preview({PREVIEW, "--build", "full", "--from", "23", "--paused"}, environment());
     const unsigned long window = preview.wait_for_window(display.name(), 30);
     ASSERT_NE(window, 0u) << preview.error_output();
     ASSERT_TRUE(title_shows(preview, window, {"t 23.000 s", "paused"}))
         << window_title(display.name(), window);
-    expect_same_picture(window_pixels(display.name(), window), captured_frame("full", FROM), "full build");
+    expect_same_picture(window_pixels(display.name(), window), expected.pixels(), "full build");
     expect_escape_ends_it(preview, window);
 }
 
