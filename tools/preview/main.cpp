@@ -156,6 +156,8 @@ class Preview {
           shader_(options.shader_path), framebuffer_(build_.width, build_.height, GL_RGBA8),
           show_time_(options.from) {
         build_label_texture(postscript_ps_min, postscript_ps_min_len);
+        if (options.report_reload)
+            std::fprintf(stderr, "korvatine_preview: renderer: %s\n", glGetString(GL_RENDERER));
         if (!load_shader(0)) {
             std::fprintf(stderr, "korvatine_preview: drawing the build's own shader until %s compiles\n",
                          shader_.path().c_str());
