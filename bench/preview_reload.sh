@@ -3,7 +3,8 @@
 # file's change to the first frame drawn with the new program. The preview runs
 # under a private Xvfb with --report-reload; its shader (a copy of
 # assets/shader.frag) is saved again and again with a changed comment, written to
-# a new file renamed over the old one as editors save. Prints the machine first.
+# a new file renamed over the old one as editors save. Every text is new, so no
+# shader cache answers for it. Prints the machine first.
 #
 #   bench/preview_reload.sh [build folder] [saves per case]
 set -euo pipefail
@@ -33,7 +34,7 @@ measure() {
         until xdotool getwindowname "$window" | grep -q " | t "; do sleep 0.1; done
         sleep "$pause"
         for save in $(seq "$saves"); do
-            { cat "$work/shader.frag"; echo "// save $save"; } >"$work/shader.new"
+            { cat "$work/shader.frag"; echo "// save $save, $(date +%s%N)"; } >"$work/shader.new"
             mv "$work/shader.new" "$work/shader.frag"
             sleep "$pause"
         done
