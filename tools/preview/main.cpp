@@ -3,18 +3,15 @@
 #include <SDL2/SDL.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fstream>
-#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
-#include <vector>
 
 #include "label.hpp"
 #include "offscreen.hpp"
