@@ -2,6 +2,7 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 #include <cerrno>
 #include <chrono>
@@ -151,6 +152,11 @@ void ShowProcess::drain_error_output() {
         error_output_.append(buffer, n);
 }
 
+const std::string& ShowProcess::error_output() {
+    drain_error_output();
+    return exit_ ? exit_->error_output : error_output_;
+}
+
 bool ShowProcess::running() {
     return !wait(0).has_value();
 }
@@ -212,6 +218,38 @@ bool ShowProcess::request_close(const std::string& display, unsigned long window
     XFlush(connection);
     XCloseDisplay(connection);
     return true;
+}
+
+std::string window_title(const std::string& display, unsigned long window) {
+    std::string title = run_output({which("xdotool"), "getwindowname", std::to_string(window)}, display);
+    while (!title.empty() && title.back() == '\n')
+        title.pop_back();
+    return title;
+}
+
+WindowPixels window_pixels(const std::string& display, unsigned long window) {
+    WindowPixels pixels;
+    Display* connection = XOpenDisplay(display.c_str());
+    if (!connection) return pixels;
+    XWindowAttributes attributes;
+    if (XGetWindowAttributes(connection, window, &attributes)) {
+        XImage* image =
+            XGetImage(connection, window, 0, 0, attributes.width, attributes.height, AllPlanes, ZPixmap);
+        if (image) {
+            pixels.width = image->width;
+            pixels.height = image->height;
+            for (int y = 0; y < image->height; ++y)
+                for (int x = 0; x < image->width; ++x) {
+                    unsigned long value = XGetPixel(image, x, y);
+                    pixels.rgb.push_back(static_cast<unsigned char>((value & image->red_mask) >> 16));
+                    pixels.rgb.push_back(static_cast<unsigned char>((value & image->green_mask) >> 8));
+                    pixels.rgb.push_back(static_cast<unsigned char>(value & image->blue_mask));
+                }
+            XDestroyImage(image);
+        }
+    }
+    XCloseDisplay(connection);
+    return pixels;
 }
 
 std::string built_program(const std::string& name) {

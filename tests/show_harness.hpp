@@ -50,6 +50,8 @@ class ShowProcess {
     // The process's end, or nothing if it still runs after the timeout.
     std::optional<ShowExit> wait(double timeout_seconds);
     bool running();
+    // What the process has written on standard error so far.
+    const std::string& error_output();
     pid_t pid() const { return pid_; }
     double seconds_since_launch() const;
 
@@ -62,6 +64,14 @@ class ShowProcess {
     std::string error_output_;
     std::optional<ShowExit> exit_;
 };
+
+// A window's title, and its pixels as the X server holds them: RGB, top row first.
+std::string window_title(const std::string& display, unsigned long window);
+struct WindowPixels {
+    int width = 0, height = 0;
+    std::vector<unsigned char> rgb;
+};
+WindowPixels window_pixels(const std::string& display, unsigned long window);
 
 // Paths of the built programs, from the build.
 std::string built_program(const std::string& name);

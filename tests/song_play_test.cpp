@@ -12,6 +12,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "preview.hpp"
 #include "show_harness.hpp"
 #include "song.hpp"
 
@@ -42,22 +43,23 @@ std::string temporary_path(const std::string& name) {
     return testing::TempDir() + "korvatine_" + std::to_string(getpid()) + "_" + name;
 }
 
-// What the device wrote: a run of zero requests while paused, then song bytes 1, 2, 3...
+// What the device wrote: a run of zero requests while paused, then song bytes from the
+// first one delivered (1 for the show) on.
 struct Capture {
     long paused_bytes = -1; // -1: the file does not line up with the song
     long song_bytes = 0;
 };
 
-Capture line_up_with_song(const std::vector<unsigned char>& file) {
+Capture line_up_with_song(const std::vector<unsigned char>& file, long first_byte = 1) {
     const std::vector<unsigned char>& song = song_bytes();
-    long file_first = 0, song_first = 1;
+    long file_first = 0, song_first = first_byte;
     while (file_first < long(file.size()) && !file[file_first])
         ++file_first;
     while (!song[song_first])
         ++song_first;
     Capture capture;
     if (file_first == long(file.size())) return capture; // nothing but silence
-    const long paused = file_first - (song_first - 1);
+    const long paused = file_first - (song_first - first_byte);
     if (paused < 0 || paused % REQUEST_BYTES) return capture;
     capture.paused_bytes = paused;
     capture.song_bytes = long(file.size()) - paused;
@@ -151,6 +153,32 @@ TEST_F(SongPlayback, EscapeInTheMiddleOfTheSongEndsTheShowAtOnce) {
     EXPECT_GT(capture.song_bytes, 2 * PLAYBACK_RATE); // more than a second's worth
     EXPECT_LT(capture.song_bytes, BYTES_DELIVERED / 2);
     EXPECT_TRUE(std::equal(file.begin() + capture.paused_bytes, file.end(), song_bytes().begin() + 1));
+}
+
+// The preview started at a moment: the device gets the song from that moment's byte.
+TEST_F(SongPlayback, ThePreviewStartedAtAMomentPlaysTheSongFromThatMomentsByte) {
+    const long first_byte = first_song_byte(30.25);
+    ASSERT_EQ(first_byte, 1 + 2 * 1334025); // 30.25 s at 44100 Hz
+    ShowProcess preview(
+        {built_program("tools/preview/korvatine_preview"), "--build", "small", "--from", "30.25"},
+        disk_audio());
+    unsigned long window = preview.wait_for_window(display.name(), 30);
+    ASSERT_NE(window, 0u) << "no window appeared";
+    const double deadline = preview.seconds_since_launch() + 60;
+    while (line_up_with_song(read_file(audio_file), first_byte).song_bytes < 2 * PLAYBACK_RATE &&
+           preview.seconds_since_launch() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    preview.send_key(display.name(), window, "Escape");
+    auto result = preview.wait(10);
+    ASSERT_TRUE(result) << "the preview did not end on Escape";
+    EXPECT_EQ(result->status, 0) << result->error_output;
+
+    const std::vector<unsigned char> file = read_file(audio_file);
+    const Capture capture = line_up_with_song(file, first_byte);
+    ASSERT_GE(capture.paused_bytes, 0) << "the delivered bytes do not start at byte " << first_byte;
+    EXPECT_GT(capture.song_bytes, 2 * PLAYBACK_RATE); // more than a second's worth
+    EXPECT_TRUE(
+        std::equal(file.begin() + capture.paused_bytes, file.end(), song_bytes().begin() + first_byte));
 }
 
 } // namespace

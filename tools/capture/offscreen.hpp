@@ -59,6 +59,7 @@ class Framebuffer {
     std::vector<float> read_rgba32f() const;      // top row first
     int width() const { return width_; }
     int height() const { return height_; }
+    GLuint id() const { return framebuffer_; }
 
   private:
     int width_, height_;
