@@ -42,9 +42,6 @@ SHOW_IMPORTS(IMPORT_SLOT)
 #include "song.hpp"
 
 static SDL_Window* mainwindow;
-static GLuint p;
-static Uint32 startTime;
-static SDL_Event event;
 
 // A start-up step SDL could not do: one line on standard error, status 1.
 [[noreturn]] static void fail(const char* what) {
@@ -60,9 +57,9 @@ static SDL_Event event;
 // The compiler's log of a shader that fails: the buffer is free until then.
 static char shader_log[1 << 16];
 
-static void compile_shader() {
+static GLuint compile_shader() {
     const char* text = SHOW_SHADER_TEXT;
-    p = glCreateShaderProgramv(GL_FRAGMENT_SHADER, 1, &text);
+    GLuint p = glCreateShaderProgramv(GL_FRAGMENT_SHADER, 1, &text);
     // The program's log holds the shader's compile log; without a compiled
     // shader nothing is linked.
     GLint linked = 0;
@@ -75,12 +72,12 @@ static void compile_shader() {
         sys_exit_group(1);
     }
     glUseProgram(p);
+    return p;
 }
 
 // The song, whole, before anything is shown; afterwards the audio thread only reads it.
 static std::int16_t song_samples[SONG_SAMPLE_COUNT];
 static int audiotime; // the byte of song_samples delivered last
-static bool playing_silently;
 
 // Starting one byte in and playing big-endian, each value played is one sample's high
 // byte over the next one's low byte: the song within 1/128 of full scale.
@@ -127,20 +124,25 @@ extern "C" [[noreturn]] void show_main() {
     // Without a display SDL falls back to drawing nowhere; the show needs a window.
     const char* driver = SDL_GetCurrentVideoDriver();
     if (driver[0] == 'o' || (driver[0] == 'd' && driver[1] == 'u')) {
-        report("no display to open the window on (set DISPLAY, or run it under xvfb-run)");
+        report("no display (set DISPLAY, or run it under xvfb-run)");
         sys_exit_group(1);
     }
     mainwindow = SDL_CreateWindow("", 0, 0, SHOW_WIDTH, SHOW_HEIGHT, SHOW_WINDOW_FLAGS);
     if (!mainwindow) fail("SDL_CreateWindow");
     if (!SDL_GL_CreateContext(mainwindow)) fail("SDL_GL_CreateContext");
     // The audio device opens here, paused.
+    bool playing_silently = false;
     if (SDL_OpenAudio(&desired, nullptr) < 0) {
-        report("no sound, the picture plays alone: ", SDL_GetError());
+        report("no sound, picture only: ", SDL_GetError());
         playing_silently = true;
     }
     SDL_ShowCursor(0);
-    compile_shader();
+    GLuint p = compile_shader();
     build_label_texture(postscript_ps_min, postscript_ps_min_len);
+
+    // The state of the frame loop, which runs until the process ends.
+    Uint32 startTime = 0;
+    SDL_Event event;
 
     for (;;) {
         if (SDL_PollEvent(&event)) {
