@@ -2,6 +2,10 @@
 // drawn offscreen the way the show draws them. Prints the machine it ran on.
 //
 //   korvatine_frame_bench [repetitions]
+//       both builds at the usual moments, on a blank white label page
+//   korvatine_frame_bench --build small|full --times M,M,... [--frames N] [--warmup N] [--page PAGE.png]
+//       one build at the given moments, N timed frames each after the warm-up
+//       ones, on the label page the capture tool wrote (white without --page)
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -45,9 +49,10 @@ struct FrameTime {
 
 // Frame time at time m, after one frame to warm up. The processor time shows
 // the work itself when other programs share the processors.
-FrameTime median_frame_time(const ShowBuild& build, GLuint program, float m, int repetitions) {
+FrameTime median_frame_time(const ShowBuild& build, GLuint program, float m, int warmup, int repetitions) {
     Framebuffer framebuffer(build.width, build.height, GL_RGBA8);
-    framebuffer.draw(program, m);
+    for (int i = 0; i < warmup; ++i)
+        framebuffer.draw(program, m);
     std::vector<double> wall, cpu;
     for (int i = 0; i < repetitions; ++i) {
         const double cpu_start = process_cpu_ms();
@@ -71,10 +76,59 @@ double load_average() {
     return load;
 }
 
+struct Case {
+    std::string build;
+    float m;
+    int repetitions;
+};
+
+// The cases the options ask for; false on a usage error.
+bool parse_cases(int argc, char** argv, std::vector<Case>* cases, int* warmup, std::string* page) {
+    if (argc == 1 || argv[1][0] != '-') {
+        const int repetitions = argc == 1 ? 5 : std::max(1, std::atoi(argv[1]));
+        // The full build costs seconds a frame on a software rasteriser.
+        *cases = {{"small", 5, repetitions},
+                  {"small", 20, repetitions},
+                  {"small", 50, repetitions},
+                  {"full", 20, std::max(1, repetitions / 2)}};
+        return argc <= 2;
+    }
+    std::string build, times;
+    int frames = 5;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string name = argv[i], value = argv[i + 1];
+        if (name == "--build")
+            build = value;
+        else if (name == "--times")
+            times = value;
+        else if (name == "--frames")
+            frames = std::max(1, std::atoi(value.c_str()));
+        else if (name == "--warmup")
+            *warmup = std::max(0, std::atoi(value.c_str()));
+        else if (name == "--page")
+            *page = value;
+        else
+            return false;
+    }
+    std::vector<float> moments;
+    if (argc % 2 == 0 || !find_show_build(build) || !parse_times(times, &moments)) return false;
+    for (float m : moments)
+        cases->push_back({build, m, frames});
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    const int repetitions = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+    std::vector<Case> cases;
+    int warmup = 1;
+    std::string page;
+    if (!parse_cases(argc, argv, &cases, &warmup, &page)) {
+        std::fprintf(stderr, "usage: korvatine_frame_bench [repetitions]\n"
+                             "       korvatine_frame_bench --build small|full --times M,M,... [--frames N] "
+                             "[--warmup N] [--page PAGE.png]\n");
+        return 2;
+    }
     OffscreenGl gl;
     if (!gl.ok()) {
         std::fprintf(stderr, "korvatine_frame_bench: %s\n", gl.error().c_str());
@@ -82,33 +136,35 @@ int main(int argc, char** argv) {
     }
     std::printf("CPU: %s (%d logical processors)\n", cpu_model().c_str(), cpu_count());
     std::printf("GL_RENDERER: %s\n", gl.renderer().c_str());
-    std::printf("median of %d frames after one warm-up frame; label: a blank white page\n", repetitions);
+    std::printf("GL_VERSION: %s\n", reinterpret_cast<const char*>(glGetString(GL_VERSION)));
+    std::printf("median of %d frames after %d warm-up frame%s; label: %s\n", cases.front().repetitions,
+                warmup, warmup == 1 ? "" : "s", page.empty() ? "a blank white page" : page.c_str());
     std::printf("load average before the run: %.2f (other programs slow the wall-clock figures)\n",
                 load_average());
-    bind_blank_label();
+    std::string error;
+    if (page.empty())
+        bind_blank_label();
+    else if (!bind_label_page_file(page, &error)) {
+        std::fprintf(stderr, "korvatine_frame_bench: cannot read the page %s: %s\n", page.c_str(),
+                     error.c_str());
+        return 1;
+    }
 
-    struct Case {
-        const char* build;
-        float m;
-        int repetitions;
-    };
-    // The full build costs seconds a frame on a software rasteriser.
-    const Case cases[] = {{"small", 5, repetitions},
-                          {"small", 20, repetitions},
-                          {"small", 50, repetitions},
-                          {"full", 20, std::max(1, repetitions / 2)}};
     for (const Case& c : cases) {
         const ShowBuild& build = *find_show_build(c.build);
         std::string log;
         GLuint program = build_fragment_program(build.shader_text, &log);
         if (!program) {
-            std::fprintf(stderr, "korvatine_frame_bench: the %s shader did not compile:\n%s", c.build,
+            std::fprintf(stderr, "korvatine_frame_bench: the %s shader did not compile:\n%s", c.build.c_str(),
                          log.c_str());
             return 1;
         }
-        const FrameTime time = median_frame_time(build, program, c.m, c.repetitions);
-        std::printf("%-5s %4dx%-4d m = %4.1f: %9.1f ms per frame (processor time %9.1f ms)\n", c.build,
-                    build.width, build.height, static_cast<double>(c.m), time.wall_ms, time.cpu_ms);
+        const FrameTime time = median_frame_time(build, program, c.m, warmup, c.repetitions);
+        const double fps = 1000 / time.wall_ms;
+        std::printf("%-5s %4dx%-4d m = %4.1f: %9.1f ms per frame (processor time %9.1f ms), %7.1f fps, "
+                    "%6.1f %% of 60\n",
+                    c.build.c_str(), build.width, build.height, static_cast<double>(c.m), time.wall_ms,
+                    time.cpu_ms, fps, fps / 60 * 100);
         std::fflush(stdout);
         glDeleteProgram(program);
     }

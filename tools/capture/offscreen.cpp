@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 #include "shader_full_frag_min.h"
 #include "shader_small_frag_min.h"
@@ -194,6 +195,39 @@ std::vector<std::uint8_t> render_show_frame(GLuint program, const ShowBuild& bui
     Framebuffer framebuffer(build.width, build.height, GL_RGBA8);
     framebuffer.draw(program, m);
     return framebuffer.read_rgba8();
+}
+
+bool parse_times(const std::string& list, std::vector<float>* times) {
+    for (size_t start = 0; start <= list.size();) {
+        size_t end = list.find(',', start);
+        if (end == std::string::npos) end = list.size();
+        const std::string time = list.substr(start, end - start);
+        char* parsed = nullptr;
+        times->push_back(std::strtof(time.c_str(), &parsed));
+        if (time.empty() || *parsed) return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+bool bind_label_page_file(const std::string& path, std::string* error) {
+    std::vector<std::uint8_t> page;
+    int width = 0, height = 0, channels = 0;
+    if (!read_png(path, &page, &width, &height, &channels, error)) return false;
+    if (channels != 1 || width != height) {
+        if (error) *error = "the page is not a square grey picture";
+        return false;
+    }
+    GLuint texture;
+    glGenTextures(1, &texture);
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    // Luminance fills red, green and blue with the one byte, as the sheet's grey raster has them.
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA32F, width, height, 0, GL_LUMINANCE, GL_UNSIGNED_BYTE, page.data());
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    return true;
 }
 
 bool write_png(const std::string& path, const std::uint8_t* pixels, int width, int height, int channels,

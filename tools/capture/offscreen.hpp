@@ -69,6 +69,15 @@ class Framebuffer {
 // The frame the show draws at time m, RGBA, top row first.
 std::vector<std::uint8_t> render_show_frame(GLuint program, const ShowBuild& build, float m);
 
+// The moments of a comma-separated list such as "5,20,50"; false if one is not a number.
+bool parse_times(const std::string& list, std::vector<float>* times);
+
+// The label texture made from a page the capture tool wrote (korvatine_capture
+// page: 8-bit grey, top row first), left bound on unit 0 exactly as the show
+// leaves the rasterised sheet: every byte b becomes b / 255 in red, green and
+// blue. For programs that carry the page instead of rasterising it.
+bool bind_label_page_file(const std::string& path, std::string* error);
+
 bool write_png(const std::string& path, const std::uint8_t* pixels, int width, int height, int channels,
                std::string* error);
 bool read_png(const std::string& path, std::vector<std::uint8_t>* pixels, int* width, int* height,
