@@ -7,7 +7,7 @@ takes the objects and the output NAME from it, and makes, beside NAME:
   NAME.elf     the unpacked program, exactly as it runs (a complete ELF file)
   NAME         the packed program: the unpacking stub followed by NAME.elf
                compressed as raw LZMA, the only file anyone needs
-and prints the packed program's size breakdown. Exits non-zero when the packed
+  NAME.sizes   the packed program's size breakdown, which it also prints. Exits non-zero when the packed
 program is larger than the size class allows.
 """
 
@@ -104,7 +104,9 @@ def main():
     image_data = image.read_bytes()
     payload_size = pack(image_data, str(packed), arguments.decompressor)
     packed_size = packed.stat().st_size
-    print(breakdown(name, image_data, symbols(str(linked)), packed_size, payload_size))
+    sizes = breakdown(name, image_data, symbols(str(linked)), packed_size, payload_size)
+    packed.with_name(f"{name}.sizes").write_text(sizes + "\n")
+    print(sizes)
     if packed_size > SIZE_CLASS and not arguments.no_size_limit:
         packed.unlink()
         sys.exit(f"{name}: {packed_size} bytes packed, over the {SIZE_CLASS}-byte class")
