@@ -181,11 +181,6 @@ void trace(inout Co r) {
     }
 }
 
-// Jitter of sample k within the pixel, in [0, 1) on both axes.
-vec2 sampleOffset(int k) {
-    return fract(vec2(k * 49471, k * 37345) / exp2(16.0));
-}
-
 void main() {
     reveal = sqrt(smoothstep(0.0, 1.0, m - 41.0));
     vec2 q = (gl_FragCoord.xy - PIXEL_CENTRE) / PIXEL_SCALE;
@@ -210,7 +205,8 @@ void main() {
         vec3 side = normalize(cross(forward, vec3(0, 0, -1)));
         vec3 up = normalize(cross(forward, side));
         for (int k = 0; k < SAMPLE_COUNT; k++) {
-            vec2 p = q + sampleOffset(k) / JITTER_DIVISOR * 2.5;
+            // Sample k's jitter within the pixel, in [0, 1) on both axes, scaled to 1.25 pixels.
+            vec2 p = q + fract(vec2(k * 49471, k * 37345) / exp2(16.0)) / JITTER_DIVISOR * 2.5;
             Co r = Co(eye, normalize(forward + 0.36397 * (-p.x * side + p.y * up)), eye, vec3(0), 1.0, 0.0);
             trace(r);
             colour += r.i / SAMPLE_WEIGHT;
