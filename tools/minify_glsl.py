@@ -209,6 +209,14 @@ def drop_float_point(words, index, ints):
         return True
     if left in ("=", "return", "+=", "-=", "*=", "/="):
         return right == ";"
+    if left == ":" and right in (";", ")", ","):
+        # The else branch of a conditional: the other branch must be float.
+        question = before - 1
+        depth = 0
+        while depth or words[question] != "?":
+            depth += (words[question] in ")]") - (words[question] in "([")
+            question -= 1
+        return group_is_float(words, question + 1, before, ints)
     if left in ("(", ",") and right in (")", ","):
         call = argument_list(words, index)
         if call is None:
