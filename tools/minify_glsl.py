@@ -270,10 +270,23 @@ def merge_declarations(tokens):
     return out
 
 
+ASSIGNMENTS = {"=", "+=", "-=", "*=", "/="}
+
+
+def is_assignment(statement):
+    depth = 0
+    for word in statement:
+        depth += (word in "([") - (word in ")]")
+        if depth == 0 and word in ASSIGNMENTS:
+            return True
+    return False
+
+
 def drop_braces(tokens):
-    """if(c){x=1;} -> if(c)x=1; where the block holds one simple statement."""
+    """if(c){x=1;} -> if(c)x=1; where the block holds one simple statement, and
+    if(c){x=1;y=2;} -> if(c)x=1,y=2; where it holds only assignments."""
     words = texts(tokens)
-    dropped = set()
+    dropped, commas = set(), set()
     for index, word in enumerate(words):
         if word != "{":
             continue
@@ -283,10 +296,14 @@ def drop_braces(tokens):
             continue
         closing = matching(words, index)
         inner = words[index + 1 : closing]
-        nested = any(w in STATEMENT_WORDS - {"return"} or w == "{" for w in inner)
-        if not nested and inner.count(";") == 1 and inner[0] not in TYPES:
+        if any(w in STATEMENT_WORDS - {"return"} or w == "{" for w in inner) or inner[0] in TYPES:
+            continue
+        ends = [index + 1 + at for at, w in enumerate(inner) if w == ";"]
+        starts = [index + 1] + [end + 1 for end in ends[:-1]]
+        if len(ends) == 1 or all(is_assignment(words[start:end]) for start, end in zip(starts, ends)):
             dropped.update((index, closing))
-    return [token for index, token in enumerate(tokens) if index not in dropped]
+            commas.update(ends[:-1])
+    return [("op", ",") if index in commas else token for index, token in enumerate(tokens) if index not in dropped]
 
 
 # --- Renaming --------------------------------------------------------------------
