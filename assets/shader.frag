@@ -172,8 +172,7 @@ void refractRay(inout Co r) {
 void trace(inout Co r) {
     for (int s = 0; s < 3; s++) {
         if (!march(r)) {
-            float w = s == 0 ? (1.0 - reveal) * (1.0 - reveal) : 1.0;
-            r.i += w * environment(r.d, r.m) * r.c;
+            r.i += (s == 0 ? (1.0 - reveal) * (1.0 - reveal) : 1.0) * environment(r.d, r.m) * r.c;
             return;
         }
         shadeHit(r);
