@@ -10,12 +10,13 @@ computes:
     it the same float (2.0*x -> 2*x, max(x,0.0) -> max(x,0));
   - neighbouring declarations of one type are merged (float a=1;float b=2; ->
     float a=1,b=2;);
-  - braces around a single simple statement are dropped;
+  - braces around a single simple statement are dropped, and a block of
+    assignments becomes one statement joined by commas;
   - every identifier of the shader's own is renamed to one letter. Letters are
     shared as much as scoping allows (a local may reuse the letter of any global
     its function does not refer to), first by frequency, then improved by a
     deterministic search that keeps a change only when the compressed text gets
-    smaller.
+    smaller (a few seconds per text).
 Kept as they are: the interface names (m, v, f), the record type Co and its
 fields, main, and GLSL's own words.
 
@@ -198,7 +199,7 @@ def argument_list(words, index):
 def drop_float_point(words, index, ints):
     """Whether the whole-valued float literal at index may be written as an integer."""
     before = index - 1
-    if words[before] == "-" and not (words[before - 1].isidentifier() or words[before - 1][-1] in ").]0123456789"):
+    if words[before] == "-" and not (words[before - 1].isidentifier() or words[before - 1][-1] in ").]0123456789."):
         before -= 1  # a unary minus belongs to the literal
     left, right = words[before], words[index + 1]
     if left in BINARY_OPERATORS and not operand_is_float(words, before - 1, ints, False):
