@@ -32,22 +32,25 @@ float edgeSide(vec2 p, vec2 a, vec2 b) {
     return dot(p - b, vec2(b.y - a.y, a.x - b.x));
 }
 
+// Signed distance to the region bounded by the sides a-b, b-c and d-a,
+// negative inside; a triangle has d = c.
+float threeSideDistance(vec2 p, vec2 a, vec2 b, vec2 c, vec2 d) {
+    float s = min(min(segmentDistance(p, a, b), segmentDistance(p, b, c)), segmentDistance(p, d, a));
+    return edgeSide(p, a, b) < 0.0 && edgeSide(p, b, c) < 0.0 && edgeSide(p, d, a) < 0.0 ? -s : s;
+}
+
 // The edge shared by every instrument, as a signed distance in the plane of
 // (height, depth inside the outline): flat bottom, flat top, and a 1-in-8 bevel
 // over the outermost 0.4 of the top side. The caller rounds it by 0.05. The far
 // end at depth 5 is never reached, so that side is left open.
 float bevelProfile(vec2 p) {
-    vec2 a = vec2(0), b = vec2(0.05, 0.4), c = vec2(0.05, 5), d = vec2(0, 5);
-    float s = min(min(segmentDistance(p, d, a), segmentDistance(p, b, c)), segmentDistance(p, a, b));
-    return edgeSide(p, a, b) < 0.0 && edgeSide(p, d, a) < 0.0 && edgeSide(p, b, c) < 0.0 ? -s : s;
+    return threeSideDistance(p, vec2(0), vec2(0.05, 0.4), vec2(0.05, 5), vec2(0, 5));
 }
 
 // Signed distance to the set square's triangle: right angle at u = (-0.5, -4),
 // legs 4 along x and 8 along y.
 float setSquareTriangle(vec2 u) {
-    vec2 p = u + vec2(0.5, 4), a = vec2(0), b = vec2(4, 0), c = vec2(0, 8);
-    float s = min(min(segmentDistance(p, a, b), segmentDistance(p, b, c)), segmentDistance(p, c, a));
-    return edgeSide(p, a, b) < 0.0 && edgeSide(p, c, a) < 0.0 && edgeSide(p, b, c) < 0.0 ? -s : s;
+    return threeSideDistance(u + vec2(0.5, 4), vec2(0), vec2(4, 0), vec2(0, 8), vec2(0, 8));
 }
 
 // A band of half-width w around the boundary of the disc of radius r cut by the
@@ -169,18 +172,12 @@ void refractRay(inout Co r) {
 void trace(inout Co r) {
     for (int s = 0; s < 3; s++) {
         if (!march(r)) {
-            float w = s == 0 ? (1.0 - reveal) * (1.0 - reveal) : 1.0;
-            r.i += w * environment(r.d, r.m) * r.c;
+            r.i += (s == 0 ? (1.0 - reveal) * (1.0 - reveal) : 1.0) * environment(r.d, r.m) * r.c;
             return;
         }
         shadeHit(r);
         refractRay(r);
     }
-}
-
-// Jitter of sample k within the pixel, in [0, 1) on both axes.
-vec2 sampleOffset(int k) {
-    return fract(vec2(k * 49471, k * 37345) / exp2(16.0));
 }
 
 void main() {
@@ -207,7 +204,8 @@ void main() {
         vec3 side = normalize(cross(forward, vec3(0, 0, -1)));
         vec3 up = normalize(cross(forward, side));
         for (int k = 0; k < SAMPLE_COUNT; k++) {
-            vec2 p = q + sampleOffset(k) / JITTER_DIVISOR * 2.5;
+            // Sample k's jitter within the pixel, in [0, 1) on both axes, scaled to 1.25 pixels.
+            vec2 p = q + fract(vec2(k * 49471, k * 37345) / exp2(16.0)) / JITTER_DIVISOR * 2.5;
             Co r = Co(eye, normalize(forward + 0.36397 * (-p.x * side + p.y * up)), eye, vec3(0), 1.0, 0.0);
             trace(r);
             colour += r.i / SAMPLE_WEIGHT;

@@ -51,7 +51,7 @@ def shader(args):
         f"// Generated from {pathlib.Path(args.template).name}: {len(minified)} bytes.\n"
         f"static const char {args.name}[] = {c_string(minified)};\n",
     )
-    print(f"{args.name}: {len(minified)} bytes")
+    print(f"{args.name}: {len(minified)} bytes, {minify_glsl.compressed_size(minified)} compressed")
 
 
 def postscript(args):
