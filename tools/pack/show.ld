@@ -12,12 +12,12 @@ SECTIONS {
     roll_start = .;
     *(.rodata*MUSIC_ROLL*)
     roll_end = .;
-    shader_start = .;
-    *(.rodata*frag_min*)
-    shader_end = .;
     label_start = .;
     *(.rodata*postscript_ps_min*)
     label_end = .;
+    shader_start = .;
+    *(.rodata*frag_min*)
+    shader_end = .;
     *(.rodata.[!I]* .data*)
     imports_start = .;
     *(.rodata.IMPORT_HASHES)
