@@ -108,12 +108,10 @@ vec3 palette(float t) {
 // Light from a direction: nothing above, a lit floor with a fine grid below.
 // The grid's ratios are only formed well below the horizon, where they stay finite.
 vec3 environment(vec3 d, float phase) {
-    vec3 base = palette(0.3 + reveal * phase) * 3.0;
-    float ramp = smoothstep(0.0, 1.0, -0.8 - 4.0 * d.z);
-    float grid = 1.0;
-    if (d.z <= -0.1)
-        grid = pow(min(0.5 + 0.5 * cos(400.0 * d.x / d.z), 0.5 + 0.5 * cos(400.0 * d.y / d.z)), 0.02);
-    return base * ramp * grid;
+    // The palette's colour, tripled, ramped in below the horizon, times the grid.
+    return palette(0.3 + reveal * phase) * 3.0 * smoothstep(0.0, 1.0, -0.8 - 4.0 * d.z) *
+           (d.z <= -0.1 ? pow(min(0.5 + 0.5 * cos(400.0 * d.x / d.z), 0.5 + 0.5 * cos(400.0 * d.y / d.z)), 0.02)
+                        : 1.0);
 }
 
 // Forward-difference gradient, negated: the unit normal pointing into the material.
