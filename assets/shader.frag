@@ -116,9 +116,9 @@ vec3 environment(vec3 d, float phase) {
 
 // Forward-difference gradient, negated: the unit normal pointing into the material.
 vec3 inwardNormal(vec3 p) {
-    float s = sceneDistance(p);
-    return normalize(s - vec3(sceneDistance(p + vec3(0.0001, 0, 0)), sceneDistance(p + vec3(0, 0.0001, 0)),
-                              sceneDistance(p + vec3(0, 0, 0.0001))));
+    return normalize(sceneDistance(p) - vec3(sceneDistance(p + vec3(0.0001, 0, 0)),
+                                             sceneDistance(p + vec3(0, 0.0001, 0)),
+                                             sceneDistance(p + vec3(0, 0, 0.0001))));
 }
 
 // Sphere-traces one segment from r.o, outside or inside the material as the
