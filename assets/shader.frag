@@ -76,11 +76,10 @@ float bump(vec2 r) {
 // set square on -x, each with the shared edge. The two holes are cut last, so
 // their walls stay vertical.
 float sceneDistance(vec3 p) {
-    float ruler = bevelProfile(vec2(p.z, -boxDistance(p.xy, vec2(0.8, 4)))) - 0.05;
-    float protractor = bevelProfile(vec2(p.z, -protractorBand(vec2(5.5 - p.x, p.y), 3.3, 0.7))) - 0.05;
-    float setSquare = bevelProfile(vec2(p.z, 0.5 - abs(setSquareTriangle(p.xy + vec2(5, 0)) + 0.5))) - 0.05;
-    float holes = min(length(p.xy + vec2(0, 3)) - 0.3, length(p.xy - vec2(0, 4)) - 0.1);
-    return max(min(min(ruler, protractor), setSquare), -holes);
+    return max(min(min(bevelProfile(vec2(p.z, -boxDistance(p.xy, vec2(0.8, 4)))) - 0.05,             // ruler
+                       bevelProfile(vec2(p.z, -protractorBand(vec2(5.5 - p.x, p.y), 3.3, 0.7))) - 0.05), // protractor
+                   bevelProfile(vec2(p.z, 0.5 - abs(setSquareTriangle(p.xy + vec2(5, 0)) + 0.5))) - 0.05), // set square
+               -min(length(p.xy + vec2(0, 3)) - 0.3, length(p.xy - vec2(0, 4)) - 0.1));                // holes
 }
 
 // The field inside the material whose integral along a path shifts its colour:
