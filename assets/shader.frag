@@ -76,11 +76,10 @@ float bump(vec2 r) {
 // set square on -x, each with the shared edge. The two holes are cut last, so
 // their walls stay vertical.
 float sceneDistance(vec3 p) {
-    float ruler = bevelProfile(vec2(p.z, -boxDistance(p.xy, vec2(0.8, 4)))) - 0.05;
-    float protractor = bevelProfile(vec2(p.z, -protractorBand(vec2(5.5 - p.x, p.y), 3.3, 0.7))) - 0.05;
-    float setSquare = bevelProfile(vec2(p.z, 0.5 - abs(setSquareTriangle(p.xy + vec2(5, 0)) + 0.5))) - 0.05;
-    float holes = min(length(p.xy + vec2(0, 3)) - 0.3, length(p.xy - vec2(0, 4)) - 0.1);
-    return max(min(min(ruler, protractor), setSquare), -holes);
+    return max(min(min(bevelProfile(vec2(p.z, -boxDistance(p.xy, vec2(0.8, 4)))) - 0.05,             // ruler
+                       bevelProfile(vec2(p.z, -protractorBand(vec2(5.5 - p.x, p.y), 3.3, 0.7))) - 0.05), // protractor
+                   bevelProfile(vec2(p.z, 0.5 - abs(setSquareTriangle(p.xy + vec2(5, 0)) + 0.5))) - 0.05), // set square
+               -min(length(p.xy + vec2(0, 3)) - 0.3, length(p.xy - vec2(0, 4)) - 0.1));                // holes
 }
 
 // The field inside the material whose integral along a path shifts its colour:
@@ -108,19 +107,17 @@ vec3 palette(float t) {
 // Light from a direction: nothing above, a lit floor with a fine grid below.
 // The grid's ratios are only formed well below the horizon, where they stay finite.
 vec3 environment(vec3 d, float phase) {
-    vec3 base = palette(0.3 + reveal * phase) * 3.0;
-    float ramp = smoothstep(0.0, 1.0, -0.8 - 4.0 * d.z);
-    float grid = 1.0;
-    if (d.z <= -0.1)
-        grid = pow(min(0.5 + 0.5 * cos(400.0 * d.x / d.z), 0.5 + 0.5 * cos(400.0 * d.y / d.z)), 0.02);
-    return base * ramp * grid;
+    // The palette's colour, tripled, ramped in below the horizon, times the grid.
+    return palette(0.3 + reveal * phase) * 3.0 * smoothstep(0.0, 1.0, -0.8 - 4.0 * d.z) *
+           (d.z <= -0.1 ? pow(min(0.5 + 0.5 * cos(400.0 * d.x / d.z), 0.5 + 0.5 * cos(400.0 * d.y / d.z)), 0.02)
+                        : 1.0);
 }
 
 // Forward-difference gradient, negated: the unit normal pointing into the material.
 vec3 inwardNormal(vec3 p) {
-    float s = sceneDistance(p);
-    return normalize(s - vec3(sceneDistance(p + vec3(0.0001, 0, 0)), sceneDistance(p + vec3(0, 0.0001, 0)),
-                              sceneDistance(p + vec3(0, 0, 0.0001))));
+    return normalize(sceneDistance(p) - vec3(sceneDistance(p + vec3(0.0001, 0, 0)),
+                                             sceneDistance(p + vec3(0, 0.0001, 0)),
+                                             sceneDistance(p + vec3(0, 0, 0.0001))));
 }
 
 // Sphere-traces one segment from r.o, outside or inside the material as the
