@@ -1,5 +1,6 @@
-// korvatine: the show. The loader enters _start directly: there is no C runtime
-// start-up, nothing runs before it, and the process ends through exit_group.
+// korvatine: the show. The program's own headers (tools/pack/header.S) enter
+// show_main directly: there is no C runtime start-up, nothing runs before it,
+// and the process ends through exit_group.
 #include <SDL2/SDL.h>
 #define GL_GLEXT_PROTOTYPES
 #include <GL/gl.h>
@@ -11,7 +12,6 @@
 
 #include <array>
 #include <cstdint>
-#include <cstring>
 
 #include "imports.hpp"
 #include "linux_syscalls.hpp"
@@ -24,11 +24,10 @@ static ImportTable import_table;
 // through it is three bytes that repeat (the callee-saved register survives
 // every library call, and no code here uses it otherwise).
 register ImportTable* imports asm("rbx");
-// Within this namespace every library function's name means its slot in the
-// table, also in the song and label code included below, whose own includes
-// were all read above.
-// An object, not a function, so that argument-dependent lookup cannot find
-// the library's own declaration instead.
+// Within this namespace every library function's name means a call through
+// its slot in the table, also in the song and label code included below, whose
+// own includes were all read above. Each name is an object, not a function, so
+// that argument-dependent lookup cannot find the library's declaration instead.
 template <auto slot> struct ImportedFunction {
     template <class... Arguments> [[gnu::always_inline]] auto operator()(Arguments... arguments) const {
         return (imports->*slot)(arguments...);
@@ -80,7 +79,8 @@ static std::int16_t song_samples[SONG_SAMPLE_COUNT];
 static int audiotime; // the byte of song_samples delivered last
 
 // Starting one byte in and playing big-endian, each value played is one sample's high
-// byte over the next one's low byte: the song within 1/128 of full scale.
+// byte over the next one's low byte: the song within 1/128 of full scale. It runs on
+// SDL's audio thread, where rbx is not the import table: it calls no library function.
 static void audio_callback(void*, Uint8* stream, int length) {
     const Uint8* song_bytes = reinterpret_cast<const Uint8*>(song_samples);
     for (int i = 0; i < length; ++i) {
@@ -102,7 +102,7 @@ static SDL_AudioSpec desired = {.freq = PLAYBACK_RATE,
                                 .userdata = nullptr};
 
 // The loader leaves the list of what it loaded in the debug entry of the
-// program's dynamic section (_DYNAMIC, made by the linker).
+// program's dynamic section (_DYNAMIC, in the program's headers).
 static const link_map* loaded_objects() {
     const Elf64_Dyn* entry = _DYNAMIC;
     while (entry->d_tag != DT_DEBUG)
