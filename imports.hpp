@@ -76,8 +76,10 @@ inline void* find_import(const link_map* object, std::uint32_t hash) {
 }
 
 // Fills the table from the objects the loader lists, starting at first.
-inline void resolve_imports(ImportTable& imports, const link_map* first) {
+// False if a library lacks one of the functions.
+inline bool resolve_imports(ImportTable& imports, const link_map* first) {
     void** slot = reinterpret_cast<void**>(&imports);
     for (std::uint32_t hash : IMPORT_HASHES)
-        *slot++ = find_import(first, hash);
+        if (!(*slot++ = find_import(first, hash))) return false;
+    return true;
 }

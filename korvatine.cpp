@@ -42,10 +42,15 @@ SHOW_IMPORTS(IMPORT_SLOT)
 
 static SDL_Window* mainwindow;
 
-// A start-up step SDL could not do: one line on standard error, status 1.
-[[noreturn]] static void fail(const char* what) {
-    report(what, " failed: ", SDL_GetError());
+// What keeps the show from starting: one line on standard error, status 1.
+[[noreturn]] static void refuse(const char* what, const char* why = "", const char* more = "") {
+    report(what, why, more);
     sys_exit_group(1);
+}
+
+// A start-up step SDL could not do.
+[[noreturn]] static void fail(const char* what) {
+    refuse(what, " failed: ", SDL_GetError());
 }
 
 [[noreturn]] static void quit() {
@@ -113,7 +118,7 @@ static const link_map* loaded_objects() {
 // Entered from _start in the program's headers.
 extern "C" [[noreturn]] void show_main() {
     imports = &import_table;
-    resolve_imports(*imports, loaded_objects());
+    if (!resolve_imports(*imports, loaded_objects())) refuse("a library is too old");
     // The song is synthesised here, before any window opens.
     synthesise_song(song_samples);
 
@@ -123,10 +128,8 @@ extern "C" [[noreturn]] void show_main() {
         fail("SDL_Init");
     // Without a display SDL falls back to drawing nowhere; the show needs a window.
     const char* driver = SDL_GetCurrentVideoDriver();
-    if (driver[0] == 'o' || (driver[0] == 'd' && driver[1] == 'u')) {
-        report("no display (set DISPLAY, or run it under xvfb-run)");
-        sys_exit_group(1);
-    }
+    if (driver[0] == 'o' || (driver[0] == 'd' && driver[1] == 'u'))
+        refuse("no display (set DISPLAY, or run it under xvfb-run)");
     mainwindow = SDL_CreateWindow("", 0, 0, SHOW_WIDTH, SHOW_HEIGHT, SHOW_WINDOW_FLAGS);
     if (!mainwindow) fail("SDL_CreateWindow");
     if (!SDL_GL_CreateContext(mainwindow)) fail("SDL_GL_CreateContext");

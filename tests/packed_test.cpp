@@ -28,7 +28,7 @@ TEST(PackedProgram, BothFitTheSizeClass) {
     }
 }
 
-// A copy of the packed small program, changed, in a folder of its own that
+// A copy of the small program, packed unless a test reads another, changed, in a folder of its own that
 // must stay as it is; removed afterwards.
 class DoctoredProgram : public testing::Test {
   protected:
@@ -49,7 +49,7 @@ class DoctoredProgram : public testing::Test {
     }
 
     // Runs the command in the empty folder and expects the end with status 1.
-    void expect_clean_failure(const std::vector<std::string>& command) const {
+    void expect_clean_failure(const std::vector<std::string>& command, const std::string& said = "") const {
         const fs::path previous = fs::current_path();
         fs::current_path(folder / "cwd");
         ShowProcess run(command, {"SDL_AUDIODRIVER=dummy"});
@@ -58,6 +58,7 @@ class DoctoredProgram : public testing::Test {
         ASSERT_TRUE(result) << "still running after 10 s";
         EXPECT_TRUE(result->exited) << "ended by signal " << result->status;
         EXPECT_EQ(result->status, 1) << result->error_output;
+        EXPECT_NE(result->error_output.find(said), std::string::npos) << result->error_output;
         EXPECT_LT(result->seconds, 5);
         EXPECT_TRUE(fs::is_empty(folder / "cwd")) << "it left a file behind";
     }
@@ -86,6 +87,19 @@ TEST_F(DoctoredProgram, WhereInMemoryFilesMayNotRunEndsWithStatusOne) {
         GTEST_SKIP() << "needs root, process namespaces and the vm.memfd_noexec setting";
     expect_clean_failure({"/usr/bin/unshare", "-p", "-f", "--mount-proc", "sh", "-c",
                           "echo 2 >/proc/sys/vm/memfd_noexec && exec " + write_program()});
+}
+
+// The unpacked program, asking for a function no library has, says so.
+TEST_F(DoctoredProgram, AskingForAFunctionNoLibraryHasEndsWithStatusOne) {
+    bytes = read_file(built_program("korvatine_small.elf"));
+    std::uint32_t hash = 5381;
+    for (char c : std::string("SDL_Init"))
+        hash = hash * 33 + static_cast<unsigned char>(c);
+    const std::string stored(reinterpret_cast<const char*>(&hash), sizeof hash);
+    const size_t at = bytes.find(stored);
+    ASSERT_NE(at, std::string::npos) << "no import hash of SDL_Init";
+    bytes[at] = static_cast<char>(bytes[at] ^ 0x40);
+    expect_clean_failure({write_program()}, "korvatine: a library is too old\n");
 }
 
 } // namespace
