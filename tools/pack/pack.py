@@ -7,8 +7,9 @@ takes the objects and the output NAME from it, and makes, beside NAME:
   NAME.elf     the unpacked program, exactly as it runs (a complete ELF file)
   NAME         the packed program: the unpacking stub followed by NAME.elf
                compressed as raw LZMA, the only file anyone needs
-  NAME.sizes   the packed program's size breakdown, which it also prints. Exits non-zero when the packed
-program is larger than the size class allows.
+  NAME.sizes   the packed program's size breakdown, which it also prints.
+It fails, removing NAME, when the packed program is larger than the size
+class allows (unless --no-size-limit).
 """
 
 import argparse
