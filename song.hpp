@@ -19,6 +19,8 @@ constexpr int ROLL_BYTES = ROLL_STEPS * ROLL_TRACKS;
 constexpr int SONG_BODY_SAMPLES = ROLL_STEPS * STEP_SAMPLES; // where the roll ends
 constexpr int SONG_SAMPLE_COUNT = SONG_BODY_SAMPLES + 7 * BAR_SAMPLES / 2;
 constexpr int SONG_PLAY_MS = SONG_SAMPLE_COUNT * 1000LL / PLAYBACK_RATE;
+constexpr double SONG_SECONDS = double(SONG_SAMPLE_COUNT) / PLAYBACK_RATE; // as played: 76.8
+constexpr long SONG_BYTES = 2L * SONG_SAMPLE_COUNT;
 static_assert(SONG_SAMPLE_COUNT == 3386880 &&
               1LL * SONG_PLAY_MS * PLAYBACK_RATE == SONG_SAMPLE_COUNT * 1000LL);
 

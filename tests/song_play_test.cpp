@@ -19,10 +19,8 @@
 namespace {
 
 constexpr long REQUEST_BYTES = 2048;
-constexpr long SONG_BYTES = 2L * SONG_SAMPLE_COUNT;
 // The callback starts at byte 1 and never hands back the request in which the song ends.
 constexpr long BYTES_DELIVERED = (SONG_BYTES - 1) / REQUEST_BYTES * REQUEST_BYTES;
-constexpr double SONG_SECONDS = double(SONG_SAMPLE_COUNT) / PLAYBACK_RATE;
 
 const std::vector<unsigned char>& song_bytes() {
     static const std::vector<unsigned char> bytes = [] {

@@ -125,17 +125,16 @@ int command_video(const std::vector<std::string>& arguments) {
         return usage_error("video needs --build and --out");
     const ShowBuild* build = find_show_build(options.get("build"));
     if (!build) return usage_error("--build is small or full");
-    const double song_seconds = double(SONG_SAMPLE_COUNT) / PLAYBACK_RATE;
-    double fps = 60, from = 0, to = song_seconds;
+    double fps = 60, from = 0, to = SONG_SECONDS;
     if (options.has("fps") &&
         (!parse_number(options.get("fps"), &fps) || fps < 1 || fps > 240 || fps != int(fps)))
         return usage_error("--fps takes a whole number of frames per second from 1 to 240");
     if ((options.has("from") && !parse_number(options.get("from"), &from)) ||
         (options.has("to") && !parse_number(options.get("to"), &to)))
         return usage_error("--from and --to take seconds of show time");
-    if (from < 0 || to > song_seconds || from >= to) {
+    if (from < 0 || to > SONG_SECONDS || from >= to) {
         std::fprintf(stderr, "korvatine_capture: the range %g to %g s is not within the show (0 to %g s)\n",
-                     from, to, song_seconds);
+                     from, to, SONG_SECONDS);
         return 2;
     }
     if (std::string problem = video_output_problem(options.get("out")); !problem.empty()) {

@@ -8,9 +8,6 @@
 #include "preview_shader_constants.h"
 #include "song.hpp"
 
-// The show's own clock: the audio device starts with the first frame, at m = -2.080.
-constexpr double SONG_SECONDS = double(SONG_SAMPLE_COUNT) / PLAYBACK_RATE; // 76.8
-constexpr long SONG_BYTES = 2L * SONG_SAMPLE_COUNT;
 // The shader's bar, which the camera cuts on.
 constexpr double CAMERA_BAR_SECONDS = 1.0448;
 
