@@ -4,7 +4,9 @@ unpacked one it carries, each without a display, where the show synthesises
 its song, starts SDL and stops at once with its one-line message. The runs
 differ only in the unpacking. Prints, for each, the wall-clock time from exec
 to the end (fastest and median of the runs, interleaved) and the processor
-time (median, the decompressor's included), and the differences."""
+time (median, the decompressor's included), and the differences. Where the
+build has made the portable edition (portable/NAME), it runs the same way
+beside them and its difference to the packed program is printed too."""
 
 import os
 import statistics
@@ -32,7 +34,10 @@ def measure(program):
 
 for name in ("korvatine_small", "korvatine_full"):
     packed, unpacked = os.path.join(build, name), os.path.join(build, f"{name}.elf")
+    portable = os.path.join(build, "portable", name)
     runs_of = {packed: [], unpacked: []}
+    if os.path.exists(portable):
+        runs_of[portable] = []
     for _ in range(runs):  # interleaved, so that a busy moment weighs on both
         for program in runs_of:
             runs_of[program].append(measure(program))
@@ -45,3 +50,7 @@ for name in ("korvatine_small", "korvatine_full"):
     print("  packed    {:7.1f} {:7.1f} {:7.1f}".format(*figures[packed]))
     print("  unpacked  {:7.1f} {:7.1f} {:7.1f}".format(*figures[unpacked]))
     print("  unpacking {:+7.1f} {:+7.1f} {:+7.1f}".format(*added))
+    if portable in figures:
+        print("  portable  {:7.1f} {:7.1f} {:7.1f}".format(*figures[portable]))
+        print("  portable against packed {:+7.1f} {:+7.1f} {:+7.1f}".format(
+            *[a - b for a, b in zip(figures[portable], figures[packed])]))
