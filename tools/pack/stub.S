@@ -27,7 +27,7 @@
 #   esi  the model's mask and stride     r13  the next payload byte
 #   ebp  the last bit                    r12d the coder's code value
 #   r15d the checksum so far             [rsp] the coder's range (a quadword)
-#   x87  x (the mixer's sum), eta (bit - p) of the last bit, delta
+#   x87  x (the mixer's sum), eta (bit - p) of the last bit, delta, 1
         .intel_syntax noprefix
         .include "model.s"              # MODEL_COUNT, IMAGE_SIZE, CHECKSUM, DELTA_BITS, ETA_BITS, MODEL_MASKS
         .set N, MODEL_COUNT
@@ -70,7 +70,8 @@ program_header:                         # it overlaps the ELF header's last 16 b
         .quad file_end - file_start     # p_filesz
         .quad TABLE + 0x1000000 - file_start    # p_memsz: up to the counters' end
         # p_align (ignored) and all that follows: code.
-2:      fld dword ptr [rip + delta]
+2:      fld1                            # 1, kept below everything
+        fld dword ptr [rip + delta]
         fldz                            # eta (bit - p) of no bit yet: 0
         mov r13d, offset payload
         mov ebx, RECORDS - 4 * N
@@ -121,8 +122,7 @@ model:  # What the last bit taught this model: its count up, the other halved.
         fadd st, st(4)
         fdivp
         fxtract
-        fld1
-        fsubp
+        fsub st, st(5)                  # mantissa - 1
         faddp
         fst dword ptr [rbx + 4 * N]
         fmul dword ptr [rbx]
@@ -134,8 +134,7 @@ model:  # What the last bit taught this model: its count up, the other halved.
         frndint
         fsub st(1), st
         fxch
-        fld1
-        faddp
+        fadd st, st(4)                  # 1 + fraction
         fscale
         fstp st(1)
         fld1
