@@ -172,8 +172,8 @@ int search(const std::string& model_path, const std::vector<Bytes>& images, int 
         best_size = sizes[winner];
         std::printf("round %d: %zu bytes\n", round + 1, best_size);
         std::fflush(stdout);
-        write_file(model_path,
-                   model_text(best, "# The packer's model, found by korvatine_compress search.\n"));
+        write_file(model_path, model_text(best, "# The packer's model, found by korvatine_compress search: "
+                                                "mask bytes in hex, the stride in the high byte.\n"));
     }
     return 0;
 }

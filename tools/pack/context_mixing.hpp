@@ -9,8 +9,8 @@
 //   its record's address and walks back from the current byte one stride at a
 //   time, once per mask bit from the lowest: where the bit is set, the byte
 //   there is added to the hash's low byte; every step multiplies by K1. The
-//   hash's top 22 bits, exclusive-or c0, pick a pair of 16-bit counters
-//   (zeros seen, ones seen) in a table of 2^22 pairs.
+//   hash's top 24 bits, exclusive-or c0, pick a pair of 16-bit counters
+//   (zeros seen, ones seen) in a table of 2^24 pairs.
 // - A model's input is s = lg((n1 + delta) / (n0 + delta)), where lg is the
 //   piecewise linear base-2 logarithm (exponent plus mantissa minus one). The
 //   mixer's sum x = sum of w s gives t = 2^x, again piecewise linear
@@ -37,8 +37,8 @@
 
 namespace context_mixing {
 
-constexpr std::uint32_t TABLE = 0x1000000;     // the counters' address in the stub
-constexpr std::uint32_t TABLE_BITS = 22;       // 2^22 pairs of 16-bit counters
+constexpr std::uint32_t TABLE = 0x4000000;     // the counters' address in the stub
+constexpr std::uint32_t TABLE_BITS = 24;       // 2^24 pairs of 16-bit counters
 constexpr std::uint32_t RECORDS_END = 0x13000; // the models' weights, inputs and counter addresses end here
 constexpr std::uint32_t K1 = 0x2F0F3A55;
 constexpr int HISTORY = 2048; // zero bytes before the image: a stride of 255 reaches 2040 back

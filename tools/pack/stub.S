@@ -31,7 +31,7 @@
         .intel_syntax noprefix
         .include "model.s"              # MODEL_COUNT, IMAGE_SIZE, CHECKSUM, DELTA_BITS, ETA_BITS, MODEL_MASKS
         .set N, MODEL_COUNT
-        .set TABLE, 0x1000000           # 2^22 pairs of 16-bit counters (16 MiB)
+        .set TABLE, 0x4000000           # 2^24 pairs of 16-bit counters (64 MiB)
         .set RECORDS, 0x13000           # where the models' records end
         .set END, 0x30000               # where the image ends: a 64 KiB boundary
         .set OUT, END - IMAGE_SIZE      # the image, 2 KiB and more of zeros before it
@@ -68,7 +68,7 @@ program_header:                         # it overlaps the ELF header's last 16 b
         jmp 2f
         .org file_start + 0x50
         .quad file_end - file_start     # p_filesz
-        .quad TABLE + 0x1000000 - file_start    # p_memsz: up to the counters' end
+        .quad TABLE + 0x4000000 - file_start    # p_memsz: up to the counters' end
         # p_align (ignored) and all that follows: code.
 2:      fld1                            # 1, kept below everything
         fld dword ptr [rip + delta]
@@ -86,7 +86,7 @@ bit:    fldz                            # x = 0
                                         #   a multiple of 256
 model:  # What the last bit taught this model: its count up, the other halved.
         mov eax, [rbx + 8 * N]
-        bts eax, 24                     # (no bit yet: a counter of the table all the same)
+        bts eax, 26                     # (no bit yet: a counter of the table all the same)
         lea eax, [rax + rbp * 2]
         inc word ptr [rax]
         xor al, 2
@@ -111,9 +111,10 @@ model:  # What the last bit taught this model: its count up, the other halved.
         test al, al
         jnz 5b
         pop rdi
-        shr edx, 10
+        shr edx, 8
         xor dl, [rdi]                   # and c0
         lea eax, [TABLE + rdx * 4]
+        or byte ptr [rax], 0            # (a write first: one page fault, not two)
         mov [rbx + 8 * N], eax
         # s = lg((n1 + delta) / (n0 + delta)), lg piecewise linear
         fild word ptr [rax + 2]
