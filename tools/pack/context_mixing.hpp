@@ -32,7 +32,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <optional>
 #include <vector>
 
 namespace context_mixing {

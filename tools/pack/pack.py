@@ -25,6 +25,8 @@ import tempfile
 
 HERE = pathlib.Path(__file__).resolve().parent
 SIZE_CLASS = 4096
+# The stub decodes the image below a 64 KiB boundary and writes it in whole 256-byte pages.
+LARGEST_IMAGE = 65536 - 2048 - 256
 IMAGE_ADDRESS = 0x400000
 # For the breakdown's comparison only: raw LZMA as the packer once used it.
 LZMA_SETTINGS = [
@@ -83,6 +85,8 @@ def pack(compressor, model, image, packed=None):
     """Packs image into packed (or only checks that it unpacks, if packed is
     None); the payload's size and the decoder's."""
     image_data = pathlib.Path(image).read_bytes()
+    if not 0 < len(image_data) <= LARGEST_IMAGE:
+        sys.exit(f"{image}: {len(image_data)} bytes; the stub unpacks from 1 to {LARGEST_IMAGE}")
     with tempfile.TemporaryDirectory() as work:
         payload = os.path.join(work, "payload.cm")
         run(compressor, "compress", model, image, payload, os.path.join(work, "model.s"), stdout=subprocess.DEVNULL)
