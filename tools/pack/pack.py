@@ -83,7 +83,7 @@ def assemble_stub(work, output, *definitions):
 
 def pack(compressor, model, image, packed=None):
     """Packs image into packed (or only checks that it unpacks, if packed is
-    None); the payload's size and the decoder's."""
+    None); the payload's size and the sizes of the stub's parts."""
     image_data = pathlib.Path(image).read_bytes()
     if not 0 < len(image_data) <= LARGEST_IMAGE:
         sys.exit(f"{image}: {len(image_data)} bytes; the stub unpacks from 1 to {LARGEST_IMAGE}")
@@ -95,8 +95,10 @@ def pack(compressor, model, image, packed=None):
         decoded = subprocess.run([check], capture_output=True)
         if decoded.returncode != 0 or decoded.stdout != image_data:
             sys.exit(f"{image}: the stub's decoder does not give the image back (status {decoded.returncode})")
-        stub_symbols = assemble_stub(work, packed or os.path.join(work, "packed"))
-        return os.path.getsize(payload), stub_symbols["decoder_end"] - stub_symbols["decoder"]
+        stub = assemble_stub(work, packed or os.path.join(work, "packed"))
+        parts = {"decoder": stub["decoder_end"] - stub["decoder"], "running": stub["masks"] - stub["decoded"],
+                 "masks": stub["payload"] - stub["masks"]}
+        return os.path.getsize(payload), parts
 
 
 def compressed_sizes(compressor, model, images):
@@ -109,12 +111,15 @@ def compressed_sizes(compressor, model, images):
     return [int(size) for size in listing.split()]
 
 
-def breakdown(name, compressor, model, image_data, marks, packed_size, payload_size, decoder_size):
+def breakdown(name, compressor, model, image_data, marks, packed_size, payload_size, stub_parts):
     """What each part costs: the payload's size with the part less its size without it."""
     margin = f"{SIZE_CLASS - packed_size} under" if packed_size <= SIZE_CLASS else f"{packed_size - SIZE_CLASS} over"
     lines = [f"{name}: {packed_size} bytes packed, {margin} {SIZE_CLASS}",
              f"  stub                      {packed_size - payload_size:5d}",
-             f"    decoder                 {decoder_size:5d}",
+             f"    decoder's loop          {stub_parts['decoder']:5d}",
+             f"    model's masks           {stub_parts['masks']:5d}",
+             f"    checking and running    {stub_parts['running']:5d}",
+             f"    ELF header, start-up    {packed_size - payload_size - sum(stub_parts.values()):5d}  (constants included)",
              f"  compressed payload        {payload_size:5d}  (unpacked {len(image_data)}; raw LZMA: {lzma_size(image_data)})"]
     without = []
     for _, mark in PARTS:
@@ -147,10 +152,10 @@ def main():
     linked, image = packed.with_name(f"{name}.linked"), packed.with_name(f"{name}.elf")
     packed.unlink(missing_ok=True)
     link(objects, str(linked), str(image))
-    payload_size, decoder_size = pack(arguments.compressor, arguments.model, str(image), str(packed))
+    payload_size, stub_parts = pack(arguments.compressor, arguments.model, str(image), str(packed))
     packed_size = packed.stat().st_size
     sizes = breakdown(name, arguments.compressor, arguments.model, image.read_bytes(), symbols(str(linked)),
-                      packed_size, payload_size, decoder_size)
+                      packed_size, payload_size, stub_parts)
     packed.with_name(f"{name}.sizes").write_text(sizes + "\n")
     print(sizes)
     if packed_size > SIZE_CLASS and not arguments.no_size_limit:
