@@ -3,6 +3,7 @@
 
   embed_assets.py shader --template assets/shader.frag --width W --height H --samples N
                          --name shader_small_frag_min --header OUT.h --readable OUT.frag
+                         [--names assets/shader_names.txt --build small --compressor C --model M]
   embed_assets.py postscript --source assets/label.ps --header OUT.h --minified OUT.ps
 """
 
@@ -44,14 +45,19 @@ def write_if_changed(path, text):
 
 def shader(args):
     readable = readable_shader(pathlib.Path(args.template).read_text(), args.width, args.height, args.samples)
-    minified = minify_glsl.minify(readable)
+    choice = packed_size = None
+    if args.names and pathlib.Path(args.names).exists():
+        choice = minify_glsl.read_choices(args.names).get(args.build)
+        packed_size = minify_glsl.PackedSize(args.compressor, args.model)
+    minified = minify_glsl.minify(readable, choice=choice, packed_size=packed_size)
     write_if_changed(args.readable, readable)
     write_if_changed(
         args.header,
         f"// Generated from {pathlib.Path(args.template).name}: {len(minified)} bytes.\n"
         f"static const char {args.name}[] = {c_string(minified)};\n",
     )
-    print(f"{args.name}: {len(minified)} bytes, {minify_glsl.compressed_size(minified)} compressed")
+    packed = f", {packed_size(minified)} by the packer's compressor" if packed_size else ""
+    print(f"{args.name}: {len(minified)} bytes, {minify_glsl.compressed_size(minified)} compressed as raw LZMA{packed}")
 
 
 def postscript(args):
@@ -80,6 +86,10 @@ def main():
     s.add_argument("--name", required=True)
     s.add_argument("--header", required=True)
     s.add_argument("--readable", required=True)
+    s.add_argument("--names", help="the letters chosen for the packer's compressor (minify_glsl.py --search-packed)")
+    s.add_argument("--build", help="which build's letters")
+    s.add_argument("--compressor", help="the packer's compressor, to compare the choice with the quick search's")
+    s.add_argument("--model", help="the packer's model")
     p = commands.add_parser("postscript")
     p.add_argument("--source", required=True)
     p.add_argument("--header", required=True)

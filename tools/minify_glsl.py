@@ -16,17 +16,28 @@ computes:
     shared as much as scoping allows (a local may reuse the letter of any global
     its function does not refer to), first by frequency, then improved by a
     deterministic search that keeps a change only when the compressed text gets
-    smaller (a few seconds per text).
+    smaller (a few seconds per text). That search measures with LZMA; the
+    packer's own compressor (context mixing) prefers slightly different
+    letters, found by a slower search of the same kind run by hand and kept in
+    assets/shader_names.txt. The build takes that choice where it still fits
+    the shader's names and compresses smaller with the packer, and the quick
+    search's otherwise.
 Kept as they are: the interface names (m, v, f), the record type Co and its
 fields, main, and GLSL's own words.
 
   python3 tools/minify_glsl.py --report [assets/shader.frag]
-prints each build's minified and compressed sizes.
+prints each build's minified and compressed sizes;
+  python3 tools/minify_glsl.py --search-packed COMPRESSOR MODEL [assets/shader.frag]
+searches each build's letters with the packer's compressor (minutes) and
+writes them to assets/shader_names.txt.
 """
 
 import lzma
+import pathlib
 import re
 import string
+import subprocess
+import tempfile
 
 KEPT = {"main", "Co", "m", "v", "f"}
 
@@ -417,6 +428,15 @@ class Renaming:
                 raise ValueError(f"no single letter left for {name[1]}")
         return letters
 
+    def from_choice(self, choice):
+        """A stored choice (name key -> letter) as letters for these names, or
+        None where it names other names or the scopes do not allow it."""
+        keys = {name_key(name): name for name in self.names}
+        if set(keys) != set(choice):
+            return None
+        letters = {keys[key]: letter for key, letter in choice.items()}
+        return letters if all(self.allowed(letters, name) for name in self.names) else None
+
     def text(self, letters):
         """The minified text with each name written as its letter."""
         pieces = list(self.pieces)
@@ -476,34 +496,101 @@ def improve(renaming, letters, size_of):
     return letters
 
 
-def minify(source, search=True):
+def name_key(name):
+    """A name as the stored choice writes it: "global NAME" or "CHUNK NAME"."""
+    scope, text = name
+    return f"{'global' if scope == '' else scope} {text}"
+
+
+class PackedSize:
+    """The size of a text compressed by the packer's own compressor."""
+
+    def __init__(self, compressor, model):
+        self.compressor, self.model = compressor, model
+
+    def __call__(self, text):
+        with tempfile.NamedTemporaryFile("w", suffix=".frag") as file:
+            file.write(text)
+            file.flush()
+            listing = subprocess.run([self.compressor, "size", self.model, file.name], check=True,
+                                     capture_output=True, text=True).stdout
+        return int(listing)
+
+
+def renamed(source):
     version, defines, body = split_preprocessor(source)
     tokens = expand(tokenize(body), defines)
     tokens = shorten_numbers(tokens)
     tokens = merge_declarations(tokens)
     tokens = drop_braces(tokens)
     head = version + "\n"
-    renaming = Renaming(head, tokens)
+    return head, Renaming(head, tokens)
+
+
+def quick_letters(head, renaming):
     letters = renaming.by_frequency()
-    if search:
-        letters = improve(renaming, letters, lambda trial: compressed_size(head + renaming.text(trial)))
+    return improve(renaming, letters, lambda trial: compressed_size(head + renaming.text(trial)))
+
+
+def minify(source, search=True, choice=None, packed_size=None):
+    """The minified text. With a stored choice of letters and the packer's
+    compressor, the choice is taken if it fits and compresses smaller."""
+    head, renaming = renamed(source)
+    letters = quick_letters(head, renaming) if search else renaming.by_frequency()
+    chosen = renaming.from_choice(choice) if choice and packed_size else None
+    if chosen and packed_size(head + renaming.text(chosen)) < packed_size(head + renaming.text(letters)):
+        letters = chosen
     return head + renaming.text(letters)
+
+
+def read_choices(path):
+    """The stored choices: per build, name key -> letter."""
+    choices = {}
+    for line in pathlib.Path(path).read_text().splitlines():
+        if line and not line.startswith("#"):
+            build, scope, name, letter = line.split()
+            choices.setdefault(build, {})[f"{scope} {name}"] = letter
+    return choices
+
+
+def search_packed(template, compressor, model, out):
+    """Each build's letters searched on the packer's compressed size, from the quick search's."""
+    import embed_assets
+
+    packed_size = PackedSize(compressor, model)
+    lines = ["# The shader's names and the letter each gets, per build, chosen for the packer's compressor",
+             "# by python3 tools/minify_glsl.py --search-packed; the build uses them while they fit."]
+    for build, (width, height, samples) in BUILDS.items():
+        head, renaming = renamed(embed_assets.readable_shader(template, width, height, samples))
+        letters = improve(renaming, quick_letters(head, renaming),
+                          lambda trial: packed_size(head + renaming.text(trial)))
+        lines += [f"{build} {name_key(name)} {letters[name]}" for name in renaming.names]
+        print(f"shader_{build}_frag_min: {packed_size(head + renaming.text(letters))} bytes compressed by the packer")
+    pathlib.Path(out).write_text("\n".join(lines) + "\n")
+
+
+BUILDS = {"small": (640, 360, 1), "full": (1920, 1080, 4)}
 
 
 def main():
     import argparse
-    import pathlib
     import sys
 
     sys.path.insert(0, str(pathlib.Path(__file__).parent))
     import embed_assets
 
-    parser = argparse.ArgumentParser(description="Prints the minified shader texts' sizes.")
-    parser.add_argument("--report", action="store_true", required=True)
-    parser.add_argument("template", nargs="?", default=pathlib.Path(__file__).parent.parent / "assets/shader.frag")
+    assets = pathlib.Path(__file__).parent.parent / "assets"
+    parser = argparse.ArgumentParser(description="Prints the minified shader texts' sizes, or searches their letters.")
+    action = parser.add_mutually_exclusive_group(required=True)
+    action.add_argument("--report", action="store_true")
+    action.add_argument("--search-packed", nargs=2, metavar=("COMPRESSOR", "MODEL"))
+    parser.add_argument("template", nargs="?", default=assets / "shader.frag")
     args = parser.parse_args()
     template = pathlib.Path(args.template).read_text()
-    for name, width, height, samples in (("small", 640, 360, 1), ("full", 1920, 1080, 4)):
+    if args.search_packed:
+        search_packed(template, *args.search_packed, assets / "shader_names.txt")
+        return
+    for name, (width, height, samples) in BUILDS.items():
         text = minify(embed_assets.readable_shader(template, width, height, samples))
         print(f"shader_{name}_frag_min: {len(text)} bytes, {compressed_size(text)} compressed")
 
