@@ -133,11 +133,13 @@ extern "C" [[noreturn]] void show_main() {
     mainwindow = SDL_CreateWindow("", 0, 0, SHOW_WIDTH, SHOW_HEIGHT, SHOW_WINDOW_FLAGS);
     if (!mainwindow) fail("SDL_CreateWindow");
     if (!SDL_GL_CreateContext(mainwindow)) fail("SDL_GL_CreateContext");
-    // The audio device opens here, paused.
-    bool playing_silently = false;
+    // The audio device opens here, paused. The clock ends the show too: when
+    // the song would have ended without sound, and with sound a margin later,
+    // in case the device stops calling back (a sound server that went away).
+    Uint32 play_ms = SONG_PLAY_MS + LOST_SOUND_MARGIN_MS;
     if (SDL_OpenAudio(&desired, nullptr) < 0) {
         report("no sound, picture only: ", SDL_GetError());
-        playing_silently = true;
+        play_ms = SONG_PLAY_MS;
     }
     SDL_ShowCursor(0);
     GLuint p = compile_shader();
@@ -157,8 +159,7 @@ extern "C" [[noreturn]] void show_main() {
             startTime = SDL_GetTicks();
             SDL_PauseAudio(0);
         }
-        // Without sound the show still ends when the song would have.
-        if (playing_silently && SDL_GetTicks() - startTime >= SONG_PLAY_MS) quit();
+        if (SDL_GetTicks() - startTime >= play_ms) quit();
         float m = static_cast<int>(SDL_GetTicks() - startTime - 2080) / 1000.0;
         glUniform1f(glGetUniformLocation(p, "m"), m);
         glRecti(-1, -1, 1, 1);
