@@ -37,6 +37,22 @@ std::vector<unsigned char> read_file(const std::string& path) {
     return std::vector<unsigned char>(std::istreambuf_iterator<char>(file), {});
 }
 
+// SDL2's disk driver writes the callback's bytes as they are. SDL3's (under sdl2-compat)
+// converts them to its device's format first and says so on standard error: signed 16-bit
+// little-endian stereo, each value twice with its bytes swapped. Read back, both give the
+// bytes the callback handed over; a stereo file whose channels differ gives none.
+std::vector<unsigned char> delivered_bytes(const std::string& path, const std::string& driver_said) {
+    std::vector<unsigned char> file = read_file(path);
+    if (driver_said.find("format=S16LE channels=2") == std::string::npos) return file;
+    std::vector<unsigned char> bytes;
+    for (std::size_t k = 0; k + 4 <= file.size(); k += 4) {
+        if (file[k] != file[k + 2] || file[k + 1] != file[k + 3]) return {};
+        bytes.push_back(file[k + 1]);
+        bytes.push_back(file[k]);
+    }
+    return bytes;
+}
+
 std::string temporary_path(const std::string& name) {
     return testing::TempDir() + "korvatine_" + std::to_string(getpid()) + "_" + name;
 }
@@ -96,7 +112,7 @@ TEST_F(SongPlaybackSlow, TheDeviceGetsTheWholeSongFromByteOneAndTheShowEndsWithI
     EXPECT_GT(played, SONG_SECONDS - 1.5);
     EXPECT_LT(played, SONG_SECONDS + 20.0);
 
-    const std::vector<unsigned char> file = read_file(audio_file);
+    const std::vector<unsigned char> file = delivered_bytes(audio_file, result->error_output);
     const Capture capture = line_up_with_song(file);
     ASSERT_GE(capture.paused_bytes, 0) << "the delivered bytes do not start at byte 1 of the song";
     EXPECT_GE(capture.song_bytes, BYTES_DELIVERED - 2 * REQUEST_BYTES) << "the song stopped early";
@@ -130,10 +146,10 @@ TEST_F(SongPlayback, EscapeInTheMiddleOfTheSongEndsTheShowAtOnce) {
     ASSERT_NE(window, 0u) << "no window appeared";
     // Wait until the song plays (well past its first sound), then some more.
     const double deadline = show.seconds_since_launch() + 60;
-    while (line_up_with_song(read_file(audio_file)).paused_bytes < 0 &&
-           show.seconds_since_launch() < deadline)
+    auto delivered = [&] { return delivered_bytes(audio_file, show.error_output()); };
+    while (line_up_with_song(delivered()).paused_bytes < 0 && show.seconds_since_launch() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    ASSERT_GE(line_up_with_song(read_file(audio_file)).paused_bytes, 0) << "the song never started";
+    ASSERT_GE(line_up_with_song(delivered()).paused_bytes, 0) << "the song never started";
     std::this_thread::sleep_for(std::chrono::seconds(3));
     ASSERT_TRUE(show.running()) << "the show ended before Escape";
 
@@ -145,7 +161,7 @@ TEST_F(SongPlayback, EscapeInTheMiddleOfTheSongEndsTheShowAtOnce) {
     EXPECT_EQ(result->status, 0) << result->error_output;
     EXPECT_LT(result->seconds - pressed, 2.0);
     // What played up to there was the song.
-    const std::vector<unsigned char> file = read_file(audio_file);
+    const std::vector<unsigned char> file = delivered_bytes(audio_file, result->error_output);
     const Capture capture = line_up_with_song(file);
     ASSERT_GE(capture.paused_bytes, 0);
     EXPECT_GT(capture.song_bytes, 2 * PLAYBACK_RATE); // more than a second's worth
@@ -163,7 +179,8 @@ TEST_F(SongPlayback, ThePreviewStartedAtAMomentPlaysTheSongFromThatMomentsByte) 
     unsigned long window = preview.wait_for_window(display.name(), 30);
     ASSERT_NE(window, 0u) << "no window appeared";
     const double deadline = preview.seconds_since_launch() + 60;
-    while (line_up_with_song(read_file(audio_file), first_byte).song_bytes < 2 * PLAYBACK_RATE &&
+    while (line_up_with_song(delivered_bytes(audio_file, preview.error_output()), first_byte).song_bytes <
+               2 * PLAYBACK_RATE &&
            preview.seconds_since_launch() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     preview.send_key(display.name(), window, "Escape");
@@ -171,7 +188,7 @@ TEST_F(SongPlayback, ThePreviewStartedAtAMomentPlaysTheSongFromThatMomentsByte) 
     ASSERT_TRUE(result) << "the preview did not end on Escape";
     EXPECT_EQ(result->status, 0) << result->error_output;
 
-    const std::vector<unsigned char> file = read_file(audio_file);
+    const std::vector<unsigned char> file = delivered_bytes(audio_file, result->error_output);
     const Capture capture = line_up_with_song(file, first_byte);
     ASSERT_GE(capture.paused_bytes, 0) << "the delivered bytes do not start at byte " << first_byte;
     EXPECT_GT(capture.song_bytes, 2 * PLAYBACK_RATE); // more than a second's worth
