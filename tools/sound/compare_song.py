@@ -3,16 +3,17 @@
 callback hands it over (from byte 1 of the song's little-endian samples, read
 as big-endian 16-bit values), stretch by stretch: the recording may hold
 silence before the song and after it, and dropouts, runs of silence inserted
-where the device got nothing in time; every stretch between them must be the
-song, in order, with nothing lost.
+where the device got nothing in time (a dropout may also lose some of the
+song: the recording goes on up to 1 s further along it); every stretch
+between them must be the song, in order.
 
     compare_song.py --song song.wav --recording FILE [--format s16le|s16be] [--channels 1|2]
                     [--max-added-seconds 1.0] [--max-dropouts N] [--end-allowance-seconds 0.5]
 
 song.wav is the capture tool's (`korvatine_capture song`): the samples as
 synthesised, 16-bit mono. Prints one line and exits 0 when the recording is
-the song, 1 when it is not (silent, a stretch differs, too much silence added,
-or it stops too early)."""
+the song, 1 when it is not (silent, a stretch differs, more silence added or
+more of the song lost than --max-added-seconds, or it stops too early)."""
 import argparse
 import array
 import sys
@@ -137,7 +138,7 @@ def main():
     text, ok, dropouts, added, lost = compare(
         played_values(arguments.song), recorded_values(arguments.recording, arguments.format, arguments.channels),
         arguments.end_allowance_seconds)
-    if ok and added + lost > arguments.max_added_seconds * RATE:
+    if ok and max(added, lost) > arguments.max_added_seconds * RATE:
         text, ok = text + f": more than {arguments.max_added_seconds} s added or lost", False
     if ok and 0 <= arguments.max_dropouts < dropouts:
         text, ok = text + f": more than {arguments.max_dropouts} dropouts", False
