@@ -1,6 +1,8 @@
 // korvatine: the show. The program's own headers (tools/pack/header.S) enter
 // show_main directly: there is no C runtime start-up, nothing runs before it,
-// and the process ends through exit_group.
+// and the process ends through exit_group. The portable edition (portable.cpp,
+// SHOW_PORTABLE) is this same source as an ordinary program: the system loader
+// resolves the library names, and its main enters show_main.
 #include <SDL2/SDL.h>
 #define GL_GLEXT_PROTOTYPES
 #include <GL/gl.h>
@@ -19,6 +21,7 @@
 #include SHOW_SHADER_HEADER
 
 namespace show {
+#ifndef SHOW_PORTABLE
 static ImportTable import_table;
 // The table's address lives in rbx for the whole run, so that every call
 // through it is three bytes that repeat (the callee-saved register survives
@@ -36,6 +39,7 @@ template <auto slot> struct ImportedFunction {
 #define IMPORT_SLOT(name) constexpr ImportedFunction<&ImportTable::name> name;
 SHOW_IMPORTS(IMPORT_SLOT)
 #undef IMPORT_SLOT
+#endif
 
 #include "label.hpp"
 #include "song.hpp"
@@ -106,6 +110,7 @@ static SDL_AudioSpec desired = {.freq = PLAYBACK_RATE,
                                 .callback = audio_callback,
                                 .userdata = nullptr};
 
+#ifndef SHOW_PORTABLE
 // The loader leaves the list of what it loaded in the debug entry of the
 // program's dynamic section (_DYNAMIC, in the program's headers).
 static const link_map* loaded_objects() {
@@ -114,11 +119,14 @@ static const link_map* loaded_objects() {
         ++entry;
     return reinterpret_cast<const r_debug*>(entry->d_un.d_ptr)->r_map;
 }
+#endif
 
 // Entered from _start in the program's headers.
 extern "C" [[noreturn]] void show_main() {
+#ifndef SHOW_PORTABLE
     imports = &import_table;
     if (!resolve_imports(*imports, loaded_objects())) refuse("a library is too old");
+#endif
     // The song is synthesised here, before any window opens.
     synthesise_song(song_samples);
 

@@ -98,8 +98,16 @@ class SongPlayback : public testing::Test {
 
 using SongPlaybackSlow = SongPlayback;
 
-TEST_F(SongPlaybackSlow, TheDeviceGetsTheWholeSongFromByteOneAndTheShowEndsWithIt) {
-    ShowProcess show(built_program("korvatine_small"), disk_audio());
+// The packed program, and the portable edition with its decoder linked in.
+class SongPlaybackSlowEachProgram : public SongPlayback, public testing::WithParamInterface<const char*> {};
+INSTANTIATE_TEST_SUITE_P(Programs, SongPlaybackSlowEachProgram,
+                         testing::Values("korvatine_small", "portable/korvatine_small"),
+                         [](const testing::TestParamInfo<const char*>& info) {
+                             return std::string(info.index ? "portable" : "packed");
+                         });
+
+TEST_P(SongPlaybackSlowEachProgram, TheDeviceGetsTheWholeSongFromByteOneAndTheShowEndsWithIt) {
+    ShowProcess show(built_program(GetParam()), disk_audio());
     ASSERT_NE(show.wait_for_window(display.name(), 30), 0u) << "no window appeared";
     const double window_seconds = show.seconds_since_launch();
     auto result = show.wait(SONG_SECONDS + 60);

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <sstream>
 #include <thread>
 
 #include "offscreen.hpp"
@@ -90,6 +91,31 @@ TEST_F(Video, OneSecondOfTheSmallBuildHasItsSizeFramesSoundAndPicture) {
     const double own = mean_difference(same), later = mean_difference(next);
     EXPECT_LT(own, 1.5);
     EXPECT_LT(own * 2, later);
+}
+
+// What parties ask for is a floor on the rate: the small build at 10 frames per
+// second needs far less than 6 Mbit/s, so each whole second is padded up to it.
+TEST_F(Video, AConstantBitRateHoldsEverySecondAtThatRate) {
+    const std::string video = directory / "constant.mp4";
+    ShowExit result = capture({"video", "--build", "small", "--fps", "10", "--from", "5", "--to", "8",
+                               "--bitrate", "6000", "--out", video});
+    ASSERT_TRUE(result.exited && result.status == 0) << result.error_output;
+    EXPECT_EQ(probe(video, "v:0", "codec_name"), "h264");
+    std::vector<double> bits_per_second(3, 0);
+    std::istringstream packets(
+        output_of("ffprobe -v error -select_streams v:0 -show_entries packet=pts_time,size "
+                  "-of csv=p=0 '" +
+                  video + "'"));
+    double time = 0, bytes = 0;
+    char comma;
+    while (packets >> time >> comma >> bytes)
+        if (time >= 0 && time < 3) bits_per_second[int(time)] += 8 * bytes;
+    // The encoder's buffer starts empty, so the first second may fall short.
+    for (int second = 1; second < 3; ++second)
+        EXPECT_NEAR(bits_per_second[second], 6e6, 0.05 * 6e6) << "second " << second;
+    EXPECT_GT(bits_per_second[0], 0.8 * 6e6);
+    ShowExit refused = capture({"video", "--build", "small", "--bitrate", "6M", "--out", video + ".2"});
+    EXPECT_EQ(refused.status, 2) << refused.error_output;
 }
 
 TEST_F(Video, FailuresSayWhatFailedExitNonZeroAndLeaveNoFile) {

@@ -18,7 +18,8 @@ const char USAGE[] =
     "  korvatine_capture frame --build small|full --time M --out FILE.png\n"
     "  korvatine_capture page --out FILE.png\n"
     "  korvatine_capture song --out FILE.wav\n"
-    "  korvatine_capture video --build small|full [--fps N] --out FILE.mp4 [--from S] [--to S]\n";
+    "  korvatine_capture video --build small|full [--fps N] --out FILE.mp4 [--from S] [--to S]\n"
+    "                          [--bitrate KBITS]\n";
 
 // Options of the form --name value; anything else is a usage error.
 struct Options {
@@ -120,7 +121,7 @@ int command_frame(const std::vector<std::string>& arguments) {
 }
 
 int command_video(const std::vector<std::string>& arguments) {
-    Options options(arguments, {"build", "fps", "out", "from", "to"});
+    Options options(arguments, {"build", "fps", "out", "from", "to", "bitrate"});
     if (!options.valid || !options.has("build") || !options.has("out"))
         return usage_error("video needs --build and --out");
     const ShowBuild* build = find_show_build(options.get("build"));
@@ -132,6 +133,10 @@ int command_video(const std::vector<std::string>& arguments) {
     if ((options.has("from") && !parse_number(options.get("from"), &from)) ||
         (options.has("to") && !parse_number(options.get("to"), &to)))
         return usage_error("--from and --to take seconds of show time");
+    double kbits = 0;
+    if (options.has("bitrate") && (!parse_number(options.get("bitrate"), &kbits) || kbits < 100 ||
+                                   kbits > 200000 || kbits != int(kbits)))
+        return usage_error("--bitrate takes a whole number of kbit/s from 100 to 200000");
     if (from < 0 || to > SONG_SECONDS || from >= to) {
         std::fprintf(stderr, "korvatine_capture: the range %g to %g s is not within the show (0 to %g s)\n",
                      from, to, SONG_SECONDS);
@@ -149,7 +154,7 @@ int command_video(const std::vector<std::string>& arguments) {
     }
     static std::int16_t song[SONG_SAMPLE_COUNT];
     synthesise_song(song);
-    VideoRequest request{build->width, build->height, int(fps), from, to, options.get("out")};
+    VideoRequest request{build->width, build->height, int(fps), from, to, options.get("out"), int(kbits)};
     return write_video(request, song_as_played(song, SONG_SAMPLE_COUNT),
                        [&](float m) { return render_show_frame(renderer.program, *build, m); });
 }

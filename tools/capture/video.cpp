@@ -171,8 +171,6 @@ int write_video(const VideoRequest& request, const std::vector<std::int16_t>& pl
                                      "libx264",
                                      "-preset",
                                      "medium",
-                                     "-crf",
-                                     "16",
                                      "-pix_fmt",
                                      "yuv420p",
                                      "-c:a",
@@ -184,6 +182,14 @@ int write_video(const VideoRequest& request, const std::vector<std::int16_t>& pl
                                      "-f",
                                      "mp4",
                                      partial};
+    // The video's rate: constant quality, or a constant bit rate that x264
+    // pads with filler data so that no stretch of the video falls below it.
+    const std::string kbits = std::to_string(request.video_kbits) + "k";
+    std::vector<std::string> rate_options = {"-crf", "16"};
+    if (request.video_kbits)
+        rate_options = {"-b:v", kbits,      "-minrate", kbits,          "-maxrate",
+                        kbits,  "-bufsize", kbits,      "-x264-params", "nal-hrd=cbr"};
+    args.insert(std::find(args.begin(), args.end(), "-preset"), rate_options.begin(), rate_options.end());
     pid_t encoder = fork();
     if (encoder == 0) {
         dup2(video_pipe[0], 0);

@@ -16,6 +16,9 @@ struct VideoRequest {
     double from = 0; // seconds of show time
     double to = 0;
     std::string out;
+    // 0: constant quality (x264's rate factor 16); otherwise a constant bit
+    // rate of this many kbit/s, padded where the picture needs fewer.
+    int video_kbits = 0;
 };
 
 // Frame k of the whole show is shown at k / fps seconds; these are the ones in [from, to).

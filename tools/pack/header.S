@@ -29,6 +29,8 @@ _DYNAMIC:
         .quad 21, 0                                     # DT_DEBUG, filled in by the loader
         .quad 0
 dynamic_end:
+# The names, with the other strings of the image, where they compress better.
+        .section .header_strings, "a"
 interpreter:
         .asciz "/lib64/ld-linux-x86-64.so.2"
 interpreter_end:
@@ -39,6 +41,7 @@ gl:     .asciz "libGL.so.1"
 opus:   .asciz "libopus.so.0"
 spectre: .asciz "libspectre.so.1"
 
+        .section .header, "awx"
 # The process starts with the stack on a 16-byte boundary; a call leaves it as
 # every function expects it.
         .globl _start

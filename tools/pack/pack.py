@@ -5,11 +5,15 @@ It stands in for the link step: it is given the compiler's link command,
 takes the objects and the output NAME from it, and makes, beside NAME:
   NAME.linked  the linked image with its symbols (for debugging and size analysis)
   NAME.elf     the unpacked program, exactly as it runs (a complete ELF file)
-  NAME         the packed program: the unpacking stub followed by NAME.elf
-               compressed as raw LZMA, the only file anyone needs
+  NAME         the packed program: the stub with its decoder, followed by
+               NAME.elf compressed by context mixing; the only file anyone needs
   NAME.sizes   the packed program's size breakdown, which it also prints.
-It fails, removing NAME, when the packed program is larger than the size
-class allows (unless --no-size-limit).
+The compression's model is the committed model file (model.txt beside this
+script, found by `korvatine_compress search`). Every pack is checked: the
+compressor's reference decoder must give the image back, and so must the
+stub's own decoder, run here (the stub assembled to write what it decoded).
+It fails, removing NAME, when either check fails or when the packed program
+is larger than the size class allows (unless --no-size-limit).
 """
 
 import argparse
@@ -21,8 +25,10 @@ import tempfile
 
 HERE = pathlib.Path(__file__).resolve().parent
 SIZE_CLASS = 4096
+# The stub decodes the image below a 64 KiB boundary and writes it in whole 256-byte pages.
+LARGEST_IMAGE = 65536 - 2048 - 256
 IMAGE_ADDRESS = 0x400000
-# lc=1 lp=0 pb=0 suits x86 code; the packer keeps the smallest of these settings.
+# For the breakdown's comparison only: raw LZMA as the packer once used it.
 LZMA_SETTINGS = [
     f"preset=9e,lc={lc},lp=0,pb={pb},nice={nice}" for lc in (0, 1, 2) for pb in (0, 1) for nice in (64, 273)
 ]
@@ -35,12 +41,13 @@ def run(*command, **options):
     return subprocess.run(command, check=True, **options)
 
 
-def compress(data, settings):
-    return run("xz", "--format=lzma", f"--lzma1={settings}", "--stdout", input=data, capture_output=True).stdout
-
-
-def smallest_compression(data):
-    return min((compress(data, settings) for settings in LZMA_SETTINGS), key=len)
+def lzma_size(data):
+    """The smallest raw LZMA stream of data, header included."""
+    sizes = []
+    for settings in LZMA_SETTINGS:
+        sizes.append(len(run("xz", "--format=lzma", f"--lzma1={settings}", "--stdout", input=data,
+                             capture_output=True).stdout))
+    return min(sizes)
 
 
 def symbols(linked):
@@ -63,49 +70,87 @@ def link(objects, linked, image):
     os.chmod(image, 0o755)
 
 
-def pack(image_data, packed, decompressor):
-    payload = smallest_compression(image_data)
+def assemble_stub(work, output, *definitions):
+    """The stub with the payload and model in work, as a flat file; its symbols."""
+    stub_object, stub_linked = os.path.join(work, "stub.o"), os.path.join(work, "stub.linked")
+    defines = [f"--defsym={definition}=1" for definition in definitions]
+    run("as", "-I", work, *defines, str(HERE / "stub.S"), "-o", stub_object)
+    run("ld", "-T", str(HERE / "stub.ld"), "--no-warn-rwx-segments", "-o", stub_linked, stub_object)
+    run("objcopy", "-O", "binary", "-j", ".stub", stub_linked, output)
+    os.chmod(output, 0o755)
+    return symbols(stub_linked)
+
+
+def pack(compressor, model, image, packed=None):
+    """Packs image into packed (or only checks that it unpacks, if packed is
+    None); the payload's size and the decoder's."""
+    image_data = pathlib.Path(image).read_bytes()
+    if not 0 < len(image_data) <= LARGEST_IMAGE:
+        sys.exit(f"{image}: {len(image_data)} bytes; the stub unpacks from 1 to {LARGEST_IMAGE}")
     with tempfile.TemporaryDirectory() as work:
-        pathlib.Path(work, "payload.lzma").write_bytes(payload)
-        pathlib.Path(work, "decompressor").write_bytes(decompressor.encode())
-        stub_object, stub_linked = os.path.join(work, "stub.o"), os.path.join(work, "stub.linked")
-        run("as", "-I", work, str(HERE / "stub.S"), "-o", stub_object)
-        run("ld", "-T", str(HERE / "stub.ld"), "--no-warn-rwx-segments", "-o", stub_linked, stub_object)
-        run("objcopy", "-O", "binary", "-j", ".stub", stub_linked, packed)
-    os.chmod(packed, 0o755)
-    return len(payload)
+        payload = os.path.join(work, "payload.cm")
+        run(compressor, "compress", model, image, payload, os.path.join(work, "model.s"), stdout=subprocess.DEVNULL)
+        check = os.path.join(work, "check")
+        assemble_stub(work, check, "DUMP")
+        decoded = subprocess.run([check], capture_output=True)
+        if decoded.returncode != 0 or decoded.stdout != image_data:
+            sys.exit(f"{image}: the stub's decoder does not give the image back (status {decoded.returncode})")
+        stub_symbols = assemble_stub(work, packed or os.path.join(work, "packed"))
+        return os.path.getsize(payload), stub_symbols["decoder_end"] - stub_symbols["decoder"]
 
 
-def breakdown(name, image_data, marks, packed_size, payload_size):
+def compressed_sizes(compressor, model, images):
+    with tempfile.TemporaryDirectory() as work:
+        paths = []
+        for index, data in enumerate(images):
+            paths.append(os.path.join(work, f"image{index}"))
+            pathlib.Path(paths[-1]).write_bytes(data)
+        listing = run(compressor, "size", model, *paths, capture_output=True, text=True).stdout
+    return [int(size) for size in listing.split()]
+
+
+def breakdown(name, compressor, model, image_data, marks, packed_size, payload_size, decoder_size):
     """What each part costs: the payload's size with the part less its size without it."""
     margin = f"{SIZE_CLASS - packed_size} under" if packed_size <= SIZE_CLASS else f"{packed_size - SIZE_CLASS} over"
     lines = [f"{name}: {packed_size} bytes packed, {margin} {SIZE_CLASS}",
              f"  stub                      {packed_size - payload_size:5d}",
-             f"  compressed payload        {payload_size:5d}  (unpacked {len(image_data)})"]
-    for label, mark in PARTS:
+             f"    decoder                 {decoder_size:5d}",
+             f"  compressed payload        {payload_size:5d}  (unpacked {len(image_data)}; raw LZMA: {lzma_size(image_data)})"]
+    without = []
+    for _, mark in PARTS:
         start, end = marks[f"{mark}_start"] - IMAGE_ADDRESS, marks[f"{mark}_end"] - IMAGE_ADDRESS
-        without = len(smallest_compression(image_data[:start] + image_data[end:]))
-        lines.append(f"    {label:22s}  {payload_size - without:5d}  (raw {end - start})")
+        without.append(image_data[:start] + image_data[end:])
+    for (label, mark), size in zip(PARTS, compressed_sizes(compressor, model, without)):
+        raw = marks[f"{mark}_end"] - marks[f"{mark}_start"]
+        lines.append(f"    {label:22s}  {payload_size - size:5d}  (raw {raw})")
     return "\n".join(lines)
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--decompressor", default="/usr/bin/xzcat", help="what the packed program runs to unpack")
+    parser.add_argument("--compressor", required=True, help="the korvatine_compress program")
+    parser.add_argument("--model", default=str(HERE / "model.txt"), help="the compression's model file")
     parser.add_argument("--no-size-limit", action="store_true", help="pack a program over the size class too")
-    parser.add_argument("--link-command", nargs=argparse.REMAINDER, required=True,
+    parser.add_argument("--check-image", metavar="FILE",
+                        help="only check that FILE, as an image, comes back through both decoders")
+    parser.add_argument("--link-command", nargs=argparse.REMAINDER,
                         help="the link command it replaces: its objects and its -o output are used")
     arguments = parser.parse_args()
+    if arguments.check_image:
+        payload_size, _ = pack(arguments.compressor, arguments.model, arguments.check_image)
+        print(f"{arguments.check_image}: {payload_size} bytes compressed, both decoders give it back")
+        return
     command = arguments.link_command
     objects = [word for word in command if word.endswith(".o")]
     packed = pathlib.Path(command[command.index("-o") + 1]).resolve()
     name = packed.name
     linked, image = packed.with_name(f"{name}.linked"), packed.with_name(f"{name}.elf")
+    packed.unlink(missing_ok=True)
     link(objects, str(linked), str(image))
-    image_data = image.read_bytes()
-    payload_size = pack(image_data, str(packed), arguments.decompressor)
+    payload_size, decoder_size = pack(arguments.compressor, arguments.model, str(image), str(packed))
     packed_size = packed.stat().st_size
-    sizes = breakdown(name, image_data, symbols(str(linked)), packed_size, payload_size)
+    sizes = breakdown(name, arguments.compressor, arguments.model, image.read_bytes(), symbols(str(linked)),
+                      packed_size, payload_size, decoder_size)
     packed.with_name(f"{name}.sizes").write_text(sizes + "\n")
     print(sizes)
     if packed_size > SIZE_CLASS and not arguments.no_size_limit:

@@ -1,0 +1,211 @@
+// The packer's compressor: context mixing as described in context_mixing.hpp.
+//
+//   korvatine_compress compress MODEL IMAGE PAYLOAD INCLUDE
+//       compresses IMAGE, checks that the reference decoder gives it back, writes
+//       the payload and the stub's assembler include (the model and the sizes)
+//   korvatine_compress decode MODEL PAYLOAD SIZE OUT
+//       the reference decoder alone
+//   korvatine_compress size MODEL IMAGE...
+//       the compressed size of each image (for the packer's breakdown)
+//   korvatine_compress search MODEL IMAGE... [--rounds N]
+//       searches a model for the images, starting from MODEL, and writes the best
+//       found back to MODEL after every improvement (slow: run by hand)
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "context_mixing.hpp"
+
+namespace {
+
+using context_mixing::Model;
+using Bytes = std::vector<std::uint8_t>;
+
+[[noreturn]] void die(const std::string& message) {
+    std::fprintf(stderr, "korvatine_compress: %s\n", message.c_str());
+    std::exit(1);
+}
+
+Bytes read_file(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) die("cannot read " + path);
+    return Bytes(std::istreambuf_iterator<char>(file), {});
+}
+
+void write_file(const std::string& path, const std::string& text) {
+    std::ofstream file(path, std::ios::binary);
+    file << text;
+    if (!file) die("cannot write " + path);
+}
+
+// The model file: "delta D", "eta E" and "masks M..." lines (masks in hex,
+// stride in the high byte); '#' starts a comment.
+Model read_model(const std::string& path) {
+    std::ifstream file(path);
+    if (!file) die("cannot read " + path);
+    Model model{0.2f, 0.005f, {}};
+    std::string line;
+    while (std::getline(file, line)) {
+        std::istringstream words(line.substr(0, line.find('#')));
+        std::string key;
+        if (!(words >> key)) continue;
+        if (key == "delta")
+            words >> model.delta;
+        else if (key == "eta")
+            words >> model.eta;
+        else if (key == "masks")
+            for (std::string mask; words >> mask;)
+                model.masks.push_back(static_cast<std::uint16_t>(std::stoul(mask, nullptr, 16)));
+        else
+            die(path + ": unknown line: " + line);
+    }
+    if (model.masks.empty() || model.masks.size() > context_mixing::MAX_MODELS)
+        die(path + ": between 1 and " + std::to_string(context_mixing::MAX_MODELS) + " masks needed");
+    return model;
+}
+
+std::string model_text(const Model& model, const std::string& header) {
+    char number[64];
+    std::string text = header;
+    std::snprintf(number, sizeof number, "delta %.9g\neta %.9g\nmasks", model.delta, model.eta);
+    text += number;
+    for (std::uint16_t mask : model.masks) {
+        std::snprintf(number, sizeof number, " %04x", mask);
+        text += number;
+    }
+    return text + "\n";
+}
+
+std::uint32_t float_bits(float value) {
+    std::uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+int compress(const std::string& model_path, const std::string& image_path, const std::string& payload_path,
+             const std::string& include_path) {
+    const Model model = read_model(model_path);
+    const Bytes image = read_file(image_path);
+    const Bytes payload = context_mixing::encode(image, model);
+    if (context_mixing::decode(payload, model, image.size()) != image)
+        die("the reference decoder does not give " + image_path + " back");
+    write_file(payload_path, std::string(payload.begin(), payload.end()));
+    char line[128];
+    std::string include = "# Written by korvatine_compress from " + model_path + " and " + image_path + ".\n";
+    std::snprintf(line, sizeof line, "        .set MODEL_COUNT, %zu\n        .set IMAGE_SIZE, %zu\n",
+                  model.masks.size(), image.size());
+    include += line;
+    std::snprintf(line, sizeof line, "        .set CHECKSUM, 0x%08x\n        .set DELTA_BITS, 0x%08x\n",
+                  context_mixing::checksum(image), float_bits(model.delta));
+    include += line;
+    std::snprintf(line, sizeof line,
+                  "        .set ETA_BITS, 0x%08x\n        .macro MODEL_MASKS\n        .short ",
+                  float_bits(model.eta));
+    include += line;
+    for (std::size_t i = 0; i < model.masks.size(); ++i) {
+        std::snprintf(line, sizeof line, "%s0x%04x", i ? ", " : "", model.masks[i]);
+        include += line;
+    }
+    write_file(include_path, include + "\n        .endm\n");
+    std::printf("%zu\n", payload.size());
+    return 0;
+}
+
+std::size_t total_size(const Model& model, const std::vector<Bytes>& images) {
+    std::size_t total = 0;
+    for (const Bytes& image : images)
+        total += context_mixing::encode(image, model).size();
+    return total;
+}
+
+// Greedy search: each round tries every candidate change (a mask added, one
+// removed, one replaced by a neighbour, delta or eta scaled) and keeps the best.
+int search(const std::string& model_path, const std::vector<Bytes>& images, int rounds) {
+    Model best = read_model(model_path);
+    std::size_t best_size = total_size(best, images);
+    std::printf("start: %zu bytes\n", best_size);
+    std::vector<std::uint16_t> strides_and_masks;
+    for (int stride : {1, 2, 4, 8, 16, 32})
+        for (int mask = 0; mask < 256; ++mask)
+            if (stride == 1 || __builtin_popcount(mask) <= 3)
+                strides_and_masks.push_back(static_cast<std::uint16_t>(stride << 8 | mask));
+    for (int round = 0; round < rounds; ++round) {
+        std::vector<Model> candidates;
+        for (std::uint16_t mask : strides_and_masks)
+            if (best.masks.size() < context_mixing::MAX_MODELS &&
+                std::find(best.masks.begin(), best.masks.end(), mask) == best.masks.end()) {
+                candidates.push_back(best);
+                candidates.back().masks.push_back(mask);
+            }
+        for (std::size_t i = 0; i < best.masks.size() && best.masks.size() > 1; ++i) {
+            candidates.push_back(best);
+            candidates.back().masks.erase(candidates.back().masks.begin() + i);
+            for (int bit = 0; bit < 8; ++bit) {
+                candidates.push_back(best);
+                candidates.back().masks[i] ^= static_cast<std::uint16_t>(1 << bit);
+            }
+        }
+        for (float factor : {0.8f, 0.9f, 1.1f, 1.25f}) {
+            candidates.push_back(best);
+            candidates.back().delta *= factor;
+            candidates.push_back(best);
+            candidates.back().eta *= factor;
+        }
+        std::vector<std::size_t> sizes(candidates.size());
+        std::atomic<std::size_t> next{0};
+        std::vector<std::thread> workers;
+        for (unsigned t = 0; t < std::max(1u, std::thread::hardware_concurrency()); ++t)
+            workers.emplace_back([&] {
+                for (std::size_t i; (i = next++) < candidates.size();)
+                    sizes[i] = total_size(candidates[i], images);
+            });
+        for (auto& worker : workers)
+            worker.join();
+        const std::size_t winner = std::min_element(sizes.begin(), sizes.end()) - sizes.begin();
+        if (sizes[winner] >= best_size) break;
+        best = candidates[winner];
+        best_size = sizes[winner];
+        std::printf("round %d: %zu bytes\n", round + 1, best_size);
+        std::fflush(stdout);
+        write_file(model_path, model_text(best, "# The packer's model, found by korvatine_compress search: "
+                                                "mask bytes in hex, the stride in the high byte.\n"));
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    if (arguments.size() == 5 && arguments[0] == "compress")
+        return compress(arguments[1], arguments[2], arguments[3], arguments[4]);
+    if (arguments.size() == 5 && arguments[0] == "decode") {
+        const Bytes image = context_mixing::decode(read_file(arguments[2]), read_model(arguments[1]),
+                                                   std::stoul(arguments[3]));
+        write_file(arguments[4], std::string(image.begin(), image.end()));
+        return 0;
+    }
+    if (arguments.size() >= 3 && arguments[0] == "size") {
+        const Model model = read_model(arguments[1]);
+        for (std::size_t i = 2; i < arguments.size(); ++i)
+            std::printf("%zu\n", context_mixing::encode(read_file(arguments[i]), model).size());
+        return 0;
+    }
+    if (arguments.size() >= 3 && arguments[0] == "search") {
+        std::vector<Bytes> images;
+        int rounds = 100;
+        for (std::size_t i = 2; i < arguments.size(); ++i)
+            if (arguments[i] == "--rounds" && i + 1 < arguments.size())
+                rounds = std::stoi(arguments[++i]);
+            else
+                images.push_back(read_file(arguments[i]));
+        return search(arguments[1], images, rounds);
+    }
+    die("usage: compress MODEL IMAGE PAYLOAD INCLUDE | decode MODEL PAYLOAD SIZE OUT | size MODEL IMAGE... | "
+        "search MODEL IMAGE... [--rounds N]");
+}
