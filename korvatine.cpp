@@ -131,13 +131,15 @@ extern "C" [[noreturn]] void show_main() {
     synthesise_song(song_samples);
 
     // Without sound the show still plays; without a picture it cannot.
+    // SDL3 (under sdl2-compat) fails here without a display, where SDL2 picks a
+    // driver that draws nowhere.
+    const char* no_display = "no display (set DISPLAY, or run it under xvfb-run)";
     if (SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO | SDL_INIT_EVENTS) < 0 &&
         SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) < 0)
-        fail("SDL_Init");
+        refuse(no_display, ": ", SDL_GetError());
     // Without a display SDL falls back to drawing nowhere; the show needs a window.
     const char* driver = SDL_GetCurrentVideoDriver();
-    if (driver[0] == 'o' || (driver[0] == 'd' && driver[1] == 'u'))
-        refuse("no display (set DISPLAY, or run it under xvfb-run)");
+    if (driver[0] == 'o' || (driver[0] == 'd' && driver[1] == 'u')) refuse(no_display);
     mainwindow = SDL_CreateWindow("", 0, 0, SHOW_WIDTH, SHOW_HEIGHT, SHOW_WINDOW_FLAGS);
     if (!mainwindow) fail("SDL_CreateWindow");
     if (!SDL_GL_CreateContext(mainwindow)) fail("SDL_GL_CreateContext");
