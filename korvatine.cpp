@@ -131,21 +131,25 @@ extern "C" [[noreturn]] void show_main() {
     synthesise_song(song_samples);
 
     // Without sound the show still plays; without a picture it cannot.
+    // SDL3 (under sdl2-compat) fails here without a display, where SDL2 picks a
+    // driver that draws nowhere.
+    const char* no_display = "no display (set DISPLAY, or run it under xvfb-run)";
     if (SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO | SDL_INIT_EVENTS) < 0 &&
         SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) < 0)
-        fail("SDL_Init");
+        refuse(no_display, ": ", SDL_GetError());
     // Without a display SDL falls back to drawing nowhere; the show needs a window.
     const char* driver = SDL_GetCurrentVideoDriver();
-    if (driver[0] == 'o' || (driver[0] == 'd' && driver[1] == 'u'))
-        refuse("no display (set DISPLAY, or run it under xvfb-run)");
+    if (driver[0] == 'o' || (driver[0] == 'd' && driver[1] == 'u')) refuse(no_display);
     mainwindow = SDL_CreateWindow("", 0, 0, SHOW_WIDTH, SHOW_HEIGHT, SHOW_WINDOW_FLAGS);
     if (!mainwindow) fail("SDL_CreateWindow");
     if (!SDL_GL_CreateContext(mainwindow)) fail("SDL_GL_CreateContext");
-    // The audio device opens here, paused.
-    bool playing_silently = false;
+    // The audio device opens here, paused. The clock ends the show too: when
+    // the song would have ended without sound, and with sound a margin later,
+    // in case the device stops calling back (a sound server that went away).
+    Uint32 play_ms = SONG_PLAY_MS + LOST_SOUND_MARGIN_MS;
     if (SDL_OpenAudio(&desired, nullptr) < 0) {
         report("no sound, picture only: ", SDL_GetError());
-        playing_silently = true;
+        play_ms = SONG_PLAY_MS;
     }
     SDL_ShowCursor(0);
     GLuint p = compile_shader();
@@ -165,8 +169,7 @@ extern "C" [[noreturn]] void show_main() {
             startTime = SDL_GetTicks();
             SDL_PauseAudio(0);
         }
-        // Without sound the show still ends when the song would have.
-        if (playing_silently && SDL_GetTicks() - startTime >= SONG_PLAY_MS) quit();
+        if (SDL_GetTicks() - startTime >= play_ms) quit();
         float m = static_cast<int>(SDL_GetTicks() - startTime - 2080) / 1000.0;
         glUniform1f(glGetUniformLocation(p, "m"), m);
         glRecti(-1, -1, 1, 1);

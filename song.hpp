@@ -19,6 +19,10 @@ constexpr int ROLL_BYTES = ROLL_STEPS * ROLL_TRACKS;
 constexpr int SONG_BODY_SAMPLES = ROLL_STEPS * STEP_SAMPLES; // where the roll ends
 constexpr int SONG_SAMPLE_COUNT = SONG_BODY_SAMPLES + 7 * BAR_SAMPLES / 2;
 constexpr int SONG_PLAY_MS = SONG_SAMPLE_COUNT * 1000LL / PLAYBACK_RATE;
+// How much later than the song's end the show still ends on the clock when
+// the sound device stops calling back: more than a late device falls behind
+// (start-up latency and the dropouts of a loaded machine, well under a second).
+constexpr int LOST_SOUND_MARGIN_MS = 4000;
 constexpr double SONG_SECONDS = double(SONG_SAMPLE_COUNT) / PLAYBACK_RATE; // as played: 76.8
 constexpr long SONG_BYTES = 2L * SONG_SAMPLE_COUNT;
 static_assert(SONG_SAMPLE_COUNT == 3386880 &&

@@ -50,9 +50,13 @@ class PortableFonts : public testing::Test {
                        "-c",
                        std::string("mount --bind /dev/null ") + SYSTEM_FONTMAP + " && exec \"$0\"",
                        program};
-        std::vector<std::string> environment = {"DISPLAY=" + display.name(), "SDL_AUDIODRIVER=dummy",
-                                                "LD_PRELOAD=" PAGE_DUMP_PRELOAD,
-                                                "KORVATINE_PAGE_DUMP=" + page.string()};
+        // A session's runtime folder: without one SDL3's Wayland probe complains on standard error.
+        const fs::path runtime = folder / "runtime";
+        fs::create_directories(runtime);
+        fs::permissions(runtime, fs::perms::owner_all);
+        std::vector<std::string> environment = {
+            "DISPLAY=" + display.name(), "XDG_RUNTIME_DIR=" + runtime.string(), "SDL_AUDIODRIVER=dummy",
+            "LD_PRELOAD=" PAGE_DUMP_PRELOAD, "KORVATINE_PAGE_DUMP=" + page.string()};
         environment.insert(environment.end(), more_environment.begin(), more_environment.end());
         ShowProcess show(command, environment);
         auto result = show.wait(60);

@@ -53,6 +53,7 @@ shot=$(identify -format '%w %h %[fx:mean] %[opaque]' "$folder/korvatine.png" 2>&
 read -r width height mean opaque <<<"$shot"
 [ "$width x $height" = "1920 x 1080" ] || fail "the screenshot is $shot"
 awk -v mean="$mean" 'BEGIN { exit !(mean > 0.05) }' || fail "the screenshot is (nearly) black: mean $mean"
-[ "$opaque" = true ] || fail "the screenshot is not opaque"
+# ImageMagick 6 says "true", 7 "True".
+[ "${opaque,,}" = true ] || fail "the screenshot is not opaque"
 
 exit $((problems > 0))
