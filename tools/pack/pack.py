@@ -43,11 +43,8 @@ def run(*command, **options):
 
 def lzma_size(data):
     """The smallest raw LZMA stream of data, header included."""
-    sizes = []
-    for settings in LZMA_SETTINGS:
-        sizes.append(len(run("xz", "--format=lzma", f"--lzma1={settings}", "--stdout", input=data,
-                             capture_output=True).stdout))
-    return min(sizes)
+    return min(len(run("xz", "--format=lzma", f"--lzma1={settings}", "--stdout", input=data, capture_output=True).stdout)
+               for settings in LZMA_SETTINGS)
 
 
 def symbols(linked):
@@ -121,13 +118,10 @@ def breakdown(name, compressor, model, image_data, marks, packed_size, payload_s
              f"    checking and running    {stub_parts['running']:5d}",
              f"    ELF header, start-up    {packed_size - payload_size - sum(stub_parts.values()):5d}  (constants included)",
              f"  compressed payload        {payload_size:5d}  (unpacked {len(image_data)}; raw LZMA: {lzma_size(image_data)})"]
-    without = []
-    for _, mark in PARTS:
-        start, end = marks[f"{mark}_start"] - IMAGE_ADDRESS, marks[f"{mark}_end"] - IMAGE_ADDRESS
-        without.append(image_data[:start] + image_data[end:])
-    for (label, mark), size in zip(PARTS, compressed_sizes(compressor, model, without)):
-        raw = marks[f"{mark}_end"] - marks[f"{mark}_start"]
-        lines.append(f"    {label:22s}  {payload_size - size:5d}  (raw {raw})")
+    spans = [(marks[f"{mark}_start"] - IMAGE_ADDRESS, marks[f"{mark}_end"] - IMAGE_ADDRESS) for _, mark in PARTS]
+    without = compressed_sizes(compressor, model, [image_data[:start] + image_data[end:] for start, end in spans])
+    for (label, _), (start, end), size in zip(PARTS, spans, without):
+        lines.append(f"    {label:22s}  {payload_size - size:5d}  (raw {end - start})")
     return "\n".join(lines)
 
 
@@ -145,6 +139,8 @@ def main():
         payload_size, _ = pack(arguments.compressor, arguments.model, arguments.check_image)
         print(f"{arguments.check_image}: {payload_size} bytes compressed, both decoders give it back")
         return
+    if not arguments.link_command:
+        parser.error("--link-command or --check-image is needed")
     command = arguments.link_command
     objects = [word for word in command if word.endswith(".o")]
     packed = pathlib.Path(command[command.index("-o") + 1]).resolve()
