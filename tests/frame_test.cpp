@@ -275,20 +275,21 @@ int reference_compiler(const std::string& text, const char* options, std::string
 
 // The reference compiler's syntax tree, one node a line, with the shader's own
 // names numbered in order of appearance (locals afresh in each function) and
-// the grouping of statements left out, so that renaming, merged declarations
-// and statements joined by commas vanish but any change of operation, operand,
-// type or constant shows.
+// the grouping of statements and GLSL ES's precision words left out, so that
+// renaming, merged declarations, statements joined by commas and the precision
+// every type has in the browser's text vanish but any change of operation,
+// operand, type or constant shows.
 std::vector<std::string> syntax_tree(const std::string& text) {
     std::string output;
     EXPECT_EQ(reference_compiler(text, "-i", &output), 0) << output;
     const std::regex location(R"(^\d+:(\d+|\?) +)"), function(R"(Function (Definition|Call): (\w+)\()"),
-        name(R"('(\w+)')");
+        name(R"('(\w+)')"), precision(R"(highp )");
     std::map<std::string, std::string> functions, names;
     std::vector<std::string> nodes;
     std::istringstream lines(output);
     for (std::string line; std::getline(lines, line);) {
         if (!std::regex_search(line, location)) continue;
-        line = std::regex_replace(line, location, "");
+        line = std::regex_replace(std::regex_replace(line, location, ""), precision, "");
         if (line == "Sequence" || line.rfind("Comma ", 0) == 0) continue;
         std::smatch match;
         if (std::regex_search(line, match, function)) {
@@ -309,12 +310,15 @@ std::vector<std::string> syntax_tree(const std::string& text) {
 }
 
 // Drivers other than Mesa are stricter: the reference compiler must accept
-// both shipped texts, and it must see in each exactly the computation of the
-// readable source with the same constants.
+// both shipped texts and the browser's GLSL ES texts, and it must see in each
+// exactly the computation of the readable source with the same constants.
 TEST(ShippedShaderText, BothBuildsCompileToTheReadableSourcesSyntaxTree) {
-    for (const char* build : {"small", "full"}) {
-        SCOPED_TRACE(build);
-        const std::vector<std::string> shipped = syntax_tree(find_show_build(build)->shader_text);
+    for (std::string text_name : {"small", "full", "small.es", "full.es"}) {
+        SCOPED_TRACE(text_name);
+        const std::string build = text_name.substr(0, text_name.find('.'));
+        const std::vector<std::string> shipped = syntax_tree(
+            build == text_name ? std::string(find_show_build(build)->shader_text)
+                               : read_text_file(KORVATINE_GENERATED_DIR "/shader_" + text_name + ".frag"));
         const std::vector<std::string> readable = syntax_tree(readable_text(build));
         ASSERT_GT(readable.size(), 1000u);
         auto [shipped_node, readable_node] =

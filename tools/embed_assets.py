@@ -4,6 +4,7 @@
   embed_assets.py shader --template assets/shader.frag --width W --height H --samples N
                          --name shader_small_frag_min --header OUT.h --readable OUT.frag
                          [--names assets/shader_names.txt --build small --compressor C --model M]
+                         [--es OUT.es.frag]
   embed_assets.py postscript --source assets/label.ps --header OUT.h --minified OUT.ps
 """
 
@@ -14,27 +15,12 @@ import sys
 sys.path.insert(0, str(pathlib.Path(__file__).parent))
 import minify_glsl  # noqa: E402
 import minify_postscript  # noqa: E402
+from shader_text import readable_shader  # noqa: E402
 
 
 def c_string(text):
     escaped = text.replace("\\", "\\\\").replace('"', '\\"').replace("\n", "\\n")
     return f'"{escaped}"'
-
-
-def build_constants(width, height, samples):
-    """The per-build constants, written as defines after the version line."""
-    return (
-        f"#define PIXEL_CENTRE vec2({width // 2}, {height // 2})\n"
-        f"#define PIXEL_SCALE {width // 2}.0\n"
-        f"#define SAMPLE_COUNT {samples}\n"
-        f"#define JITTER_DIVISOR {width}.0\n"
-        f"#define SAMPLE_WEIGHT {samples}.0\n"
-    )
-
-
-def readable_shader(template, width, height, samples):
-    version, _, rest = template.partition("\n")
-    return version + "\n" + build_constants(width, height, samples) + rest
 
 
 def write_if_changed(path, text):
@@ -58,6 +44,14 @@ def shader(args):
     )
     packed = f", {packed_size(minified)} by the packer's compressor" if packed_size else ""
     print(f"{args.name}: {len(minified)} bytes, {minify_glsl.compressed_size(minified)} compressed as raw LZMA{packed}")
+    if args.es:
+        # The browser edition's text: the same shader in GLSL ES 3.00. Its size
+        # matters little, so its letters are simply the most frequent first.
+        template = pathlib.Path(args.template).read_text()
+        es_text = minify_glsl.minify(readable_shader(template, args.width, args.height, args.samples, es=True),
+                                     search=False)
+        write_if_changed(args.es, es_text)
+        print(f"{pathlib.Path(args.es).name}: {len(es_text)} bytes, GLSL ES 3.00")
 
 
 def postscript(args):
@@ -90,6 +84,7 @@ def main():
     s.add_argument("--build", help="which build's letters")
     s.add_argument("--compressor", help="the packer's compressor, to compare the choice with the quick search's")
     s.add_argument("--model", help="the packer's model")
+    s.add_argument("--es", help="also write the text in GLSL ES 3.00 here, for the browser edition")
     p = commands.add_parser("postscript")
     p.add_argument("--source", required=True)
     p.add_argument("--header", required=True)

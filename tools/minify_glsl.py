@@ -1,4 +1,5 @@
-"""Minifies the show's fragment shader for the smallest LZMA-compressed size.
+"""Minifies the show's fragment shader for the packed program: the smallest text
+after the packer's compression (context mixing).
 
 The readable shader is ordinary GLSL with object-like #define lines for the
 per-build constants. The minified text keeps the version line and its newline,
@@ -7,7 +8,8 @@ where two words meet, and then rewrites the code without changing what it
 computes:
   - float literals are shortened (0.50 -> .5), and a whole-valued float literal
     loses its point where the implicit int-to-float conversion of GLSL 4 makes
-    it the same float (2.0*x -> 2*x, max(x,0.0) -> max(x,0));
+    it the same float (2.0*x -> 2*x, max(x,0.0) -> max(x,0)); GLSL ES has no
+    such conversion, so a text whose version line says "es" keeps every point;
   - neighbouring declarations of one type are merged (float a=1;float b=2; ->
     float a=1,b=2;);
   - braces around a single simple statement are dropped, and a block of
@@ -16,17 +18,17 @@ computes:
     shared as much as scoping allows (a local may reuse the letter of any global
     its function does not refer to), first by frequency, then improved by a
     deterministic search that keeps a change only when the compressed text gets
-    smaller (a few seconds per text). That search measures with LZMA; the
-    packer's own compressor (context mixing) prefers slightly different
-    letters, found by a slower search of the same kind run by hand and kept in
-    assets/shader_names.txt. The build takes that choice where it still fits
-    the shader's names and compresses smaller with the packer, and the quick
-    search's otherwise.
+    smaller. The packer's compressor is too slow to ask at every build, so the
+    build's quick search (a few seconds per text) measures with raw LZMA, which
+    prefers nearly the same letters; a slower search with the packer's own
+    compressor runs by hand and its choice is kept in assets/shader_names.txt.
+    The build takes that choice where it still fits the shader's names and
+    compresses smaller with the packer, and the quick search's otherwise.
 Kept as they are: the interface names (m, v, f), the record type Co and its
 fields, main, and GLSL's own words.
 
   python3 tools/minify_glsl.py --report [assets/shader.frag]
-prints each build's minified and compressed sizes;
+prints each build's minified size and its raw LZMA size;
   python3 tools/minify_glsl.py --search-packed COMPRESSOR MODEL [assets/shader.frag]
 searches each build's letters with the packer's compressor (minutes) and
 writes them to assets/shader_names.txt.
@@ -39,6 +41,8 @@ import string
 import subprocess
 import tempfile
 
+from shader_text import BUILDS, readable_shader
+
 KEPT = {"main", "Co", "m", "v", "f"}
 
 TYPES = set("float int uint bool vec2 vec3 vec4 ivec2 ivec3 ivec4 uvec2 uvec3 uvec4 bvec2 bvec3 bvec4 mat2 mat3 mat4".split())
@@ -49,7 +53,7 @@ GLSL_WORDS = TYPES | set(
     """
     attribute const uniform varying layout centroid flat smooth noperspective break continue do for while
     switch case default if else in out inout true false invariant discard return struct precision
-    void sampler2D
+    void sampler2D highp mediump lowp
     radians degrees sin cos tan asin acos atan sinh cosh tanh pow exp log exp2 log2 sqrt inversesqrt
     abs sign floor trunc round ceil fract mod modf min max clamp mix step smoothstep isnan isinf
     length distance dot cross normalize faceforward reflect refract matrixCompMult transpose
@@ -242,8 +246,12 @@ def drop_float_point(words, index, ints):
     return False
 
 
-def shorten_numbers(tokens):
+def shorten_numbers(tokens, integers_convert=True):
+    """Shortens every float literal, and drops the point of whole ones where
+    integers convert to float implicitly."""
     tokens = [(kind, shorten_number(text) if kind == "number" else text) for kind, text in tokens]
+    if not integers_convert:
+        return tokens
     words = texts(tokens)
     ints = integer_names(words)
     out = list(tokens)
@@ -462,7 +470,8 @@ def join(tokens):
 
 
 def compressed_size(text):
-    """Raw LZMA size as the packer stores it: preset 9e, lc=1, lp=0, pb=0, 13-byte header included."""
+    """Raw LZMA size (preset 9e, lc=1, lp=0, pb=0, 13-byte header included): the
+    quick search's stand-in for the packer's compressor."""
     lzma_filter = {"id": lzma.FILTER_LZMA1, "preset": 9 | lzma.PRESET_EXTREME, "lc": 1, "lp": 0, "pb": 0}
     lzma_filter["dict_size"] = 1 << 16  # the same stream for texts this short, and much faster
     return len(lzma.compress(text.encode(), format=lzma.FORMAT_ALONE, filters=[lzma_filter]))
@@ -520,7 +529,7 @@ class PackedSize:
 def renamed(source):
     version, defines, body = split_preprocessor(source)
     tokens = expand(tokenize(body), defines)
-    tokens = shorten_numbers(tokens)
+    tokens = shorten_numbers(tokens, integers_convert=not version.endswith(" es"))
     tokens = merge_declarations(tokens)
     tokens = drop_braces(tokens)
     head = version + "\n"
@@ -555,13 +564,11 @@ def read_choices(path):
 
 def search_packed(template, compressor, model, out):
     """Each build's letters searched on the packer's compressed size, from the quick search's."""
-    import embed_assets
-
     packed_size = PackedSize(compressor, model)
     lines = ["# The shader's names and the letter each gets, per build, chosen for the packer's compressor",
              "# by python3 tools/minify_glsl.py --search-packed; the build uses them while they fit."]
     for build, (width, height, samples) in BUILDS.items():
-        head, renaming = renamed(embed_assets.readable_shader(template, width, height, samples))
+        head, renaming = renamed(readable_shader(template, width, height, samples))
         letters = improve(renaming, quick_letters(head, renaming),
                           lambda trial: packed_size(head + renaming.text(trial)))
         lines += [f"{build} {name_key(name)} {letters[name]}" for name in renaming.names]
@@ -569,15 +576,8 @@ def search_packed(template, compressor, model, out):
     pathlib.Path(out).write_text("\n".join(lines) + "\n")
 
 
-BUILDS = {"small": (640, 360, 1), "full": (1920, 1080, 4)}
-
-
 def main():
     import argparse
-    import sys
-
-    sys.path.insert(0, str(pathlib.Path(__file__).parent))
-    import embed_assets
 
     assets = pathlib.Path(__file__).parent.parent / "assets"
     parser = argparse.ArgumentParser(description="Prints the minified shader texts' sizes, or searches their letters.")
@@ -591,7 +591,7 @@ def main():
         search_packed(template, *args.search_packed, assets / "shader_names.txt")
         return
     for name, (width, height, samples) in BUILDS.items():
-        text = minify(embed_assets.readable_shader(template, width, height, samples))
+        text = minify(readable_shader(template, width, height, samples))
         print(f"shader_{name}_frag_min: {len(text)} bytes, {compressed_size(text)} compressed")
 
 

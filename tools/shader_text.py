@@ -1,0 +1,28 @@
+"""The show's shader text for each build: the readable template with the build's
+constants written in after its version line, for desktop GLSL or GLSL ES.
+
+The template is GLSL 4.20. Its GLSL ES 3.00 form, for browsers, differs only in
+its first lines: the version, and high precision for every type, which is what
+desktop GLSL computes with; the code itself compiles unchanged.
+"""
+
+# Each build's window and rays per pixel.
+BUILDS = {"small": (640, 360, 1), "full": (1920, 1080, 4)}
+
+ES_HEAD = "#version 300 es\nprecision highp float;\nprecision highp int;\nprecision highp sampler2D;"
+
+
+def build_constants(width, height, samples):
+    """The per-build constants, written as defines after the version line."""
+    return (
+        f"#define PIXEL_CENTRE vec2({width // 2}, {height // 2})\n"
+        f"#define PIXEL_SCALE {width // 2}.0\n"
+        f"#define SAMPLE_COUNT {samples}\n"
+        f"#define JITTER_DIVISOR {width}.0\n"
+        f"#define SAMPLE_WEIGHT {samples}.0\n"
+    )
+
+
+def readable_shader(template, width, height, samples, es=False):
+    version, _, rest = template.partition("\n")
+    return (ES_HEAD if es else version) + "\n" + build_constants(width, height, samples) + rest
