@@ -88,7 +88,7 @@ static std::int16_t song_samples[SONG_SAMPLE_COUNT];
 static int audiotime; // the byte of song_samples delivered last
 
 // Starting one byte in and playing big-endian, each value played is one sample's high
-// byte over the next one's low byte: the song within 1/128 of full scale. It runs on
+// byte over the next one's low byte (played_value): the song within 1/128 of full scale. It runs on
 // SDL's audio thread, where rbx is not the import table: it calls no library function.
 static void audio_callback(void*, Uint8* stream, int length) {
     const Uint8* song_bytes = reinterpret_cast<const Uint8*>(song_samples);
@@ -104,7 +104,7 @@ static SDL_AudioSpec desired = {.freq = PLAYBACK_RATE,
                                 .format = AUDIO_S16MSB,
                                 .channels = 1,
                                 .silence = 0,
-                                .samples = 1024,
+                                .samples = DEVICE_BUFFER_SAMPLES,
                                 .padding = 0,
                                 .size = 0,
                                 .callback = audio_callback,
@@ -170,7 +170,7 @@ extern "C" [[noreturn]] void show_main() {
             SDL_PauseAudio(0);
         }
         if (SDL_GetTicks() - startTime >= play_ms) quit();
-        float m = static_cast<int>(SDL_GetTicks() - startTime - 2080) / 1000.0;
+        float m = static_cast<int>(SDL_GetTicks() - startTime - TITLE_CARD_MS) / 1000.0;
         glUniform1f(glGetUniformLocation(p, "m"), m);
         glRecti(-1, -1, 1, 1);
         SDL_GL_SwapWindow(mainwindow);

@@ -222,3 +222,20 @@ inline void synthesise_song(std::int16_t* song) {
     add_voice(VOICE_A, song);
     add_voice(VOICE_B, song);
 }
+
+// ---------------------------------------------------------------------------------
+// The song as played. The device is handed the song's bytes (little-endian
+// samples) from byte 1 on, read as big-endian pairs: value k is the high byte
+// of sample k over the low byte of sample k + 1, the song within 1/128 of full
+// scale. The request of device buffers in which the song's end falls is never
+// played, so the last value heard is the last of a whole buffer.
+constexpr long STREAM_BYTES = SONG_BYTES - 1;
+constexpr int DEVICE_BUFFER_SAMPLES = 1024;
+constexpr long PLAYED_VALUE_COUNT = STREAM_BYTES / (2 * DEVICE_BUFFER_SAMPLES) * DEVICE_BUFFER_SAMPLES;
+// The picture shows the title card while the first 2.08 s of the sound play:
+// the shader's m is the seconds played less this.
+constexpr int TITLE_CARD_MS = 2080;
+
+constexpr std::int16_t played_value(const std::int16_t* song, long k) {
+    return static_cast<std::int16_t>((song[k] & 0xFF00) | (song[k + 1] & 0xFF));
+}

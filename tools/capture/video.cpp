@@ -99,10 +99,9 @@ FrameRange frames_in(const VideoRequest& request) {
 }
 
 std::vector<std::int16_t> song_as_played(const std::int16_t* samples, long count) {
-    auto bytes = reinterpret_cast<const std::uint8_t*>(samples);
     std::vector<std::int16_t> played(count - 1);
     for (long k = 0; k + 1 < count; ++k)
-        played[k] = static_cast<std::int16_t>(bytes[2 * k + 1] << 8 | bytes[2 * k + 2]);
+        played[k] = played_value(samples, k);
     return played;
 }
 

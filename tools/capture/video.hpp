@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
-constexpr double TITLE_CARD_SECONDS = 2.080; // m = show time - 2.080
+#include "song.hpp"
+
+constexpr double TITLE_CARD_SECONDS = TITLE_CARD_MS / 1000.0; // m = show time - 2.080
 
 struct VideoRequest {
     int width = 0;
