@@ -16,7 +16,7 @@ namespace {
 const char USAGE[] =
     "usage:\n"
     "  korvatine_capture frame --build small|full --time M --out FILE.png\n"
-    "  korvatine_capture page --out FILE.png\n"
+    "  korvatine_capture page --out FILE.png|FILE.gray\n"
     "  korvatine_capture song --out FILE.wav\n"
     "  korvatine_capture video --build small|full [--fps N] --out FILE.mp4 [--from S] [--to S]\n"
     "                          [--bitrate KBITS]\n";
@@ -87,8 +87,25 @@ int command_page(const std::vector<std::string>& arguments) {
     std::vector<std::uint8_t> red(static_cast<size_t>(LABEL_PAGE_PIXELS) * LABEL_PAGE_PIXELS);
     for (size_t i = 0; i < red.size(); ++i)
         red[i] = raster[i * 4 + 2];
+    // FILE.gray is the raster's grey bytes alone, top row first, for tools that
+    // read no PNG (the browser edition's build, which uploads them as red,
+    // green and blue alike): the page must hold greys only.
+    const std::string out = options.get("out");
+    if (out.size() > 5 && out.compare(out.size() - 5, 5, ".gray") == 0) {
+        for (size_t i = 0; i < red.size(); ++i) {
+            if (raster[i * 4] != red[i] || raster[i * 4 + 1] != red[i]) {
+                std::fprintf(stderr, "korvatine_capture: the page holds colours other than greys\n");
+                return 1;
+            }
+        }
+        FILE* file = std::fopen(out.c_str(), "wb");
+        const bool written = file && std::fwrite(red.data(), 1, red.size(), file) == red.size();
+        if (file && std::fclose(file) == 0 && written) return 0;
+        std::fprintf(stderr, "korvatine_capture: cannot write %s\n", out.c_str());
+        return 1;
+    }
     std::string error;
-    if (!write_png(options.get("out"), red.data(), LABEL_PAGE_PIXELS, LABEL_PAGE_PIXELS, 1, &error)) {
+    if (!write_png(out, red.data(), LABEL_PAGE_PIXELS, LABEL_PAGE_PIXELS, 1, &error)) {
         std::fprintf(stderr, "korvatine_capture: cannot write %s: %s\n", options.get("out").c_str(),
                      error.c_str());
         return 1;

@@ -1,0 +1,99 @@
+#!/usr/bin/env python3
+"""Writes the browser edition: one self-contained korvatine.html.
+
+  make_page.py --shell web/page.html --script web/sha256.js --script web/show.js
+               --module song.wasm --page page.gray --song song.wav
+               --shader small shader_small.es.frag --shader full shader_full.es.frag --out korvatine.html
+
+The page carries everything it needs, inline: the song module (WebAssembly) and
+the label sheet's raster (4096 x 4096 grey bytes, as the show rasterises it),
+each deflated and in base64, which the page inflates with the browser's own
+decompression; each edition's shader text in GLSL ES; the scripts; and the
+SHA-256 of the native song's stream (from byte 1 of the song's little-endian
+samples to its end), for the check page. It prints the page's size and its parts,
+and fails when the page is larger than MAX_BYTES.
+"""
+
+import argparse
+import base64
+import hashlib
+import json
+import pathlib
+import sys
+import wave
+import zlib
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "tools"))
+from shader_text import BUILDS  # noqa: E402
+
+MAX_BYTES = 512 << 10
+PAGE_PIXELS = 4096
+
+
+def deflated_base64(data):
+    compressor = zlib.compressobj(9, zlib.DEFLATED, -15, 9)  # raw deflate: the browser's "deflate-raw"
+    return base64.b64encode(compressor.compress(data) + compressor.flush()).decode("ascii")
+
+
+def stream_digest(song_wav):
+    """SHA-256 of the bytes the native audio callback hands the device."""
+    with wave.open(str(song_wav)) as song:
+        samples = song.readframes(song.getnframes())
+    return hashlib.sha256(samples[1:]).hexdigest()
+
+
+def script_json(value):
+    """JSON that cannot close the script element it stands in."""
+    return json.dumps(value, separators=(",", ":")).replace("<", "\\u003c")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--shell", required=True, type=pathlib.Path)
+    parser.add_argument("--script", required=True, action="append", type=pathlib.Path)
+    parser.add_argument("--module", required=True, type=pathlib.Path)
+    parser.add_argument("--page", required=True, type=pathlib.Path)
+    parser.add_argument("--song", required=True, type=pathlib.Path)
+    parser.add_argument("--shader", required=True, nargs=2, action="append", metavar=("EDITION", "FILE"))
+    parser.add_argument("--out", required=True, type=pathlib.Path)
+    args = parser.parse_args()
+
+    raster = args.page.read_bytes()
+    if len(raster) != PAGE_PIXELS * PAGE_PIXELS:
+        sys.exit(f"make_page.py: {args.page} is not a {PAGE_PIXELS} x {PAGE_PIXELS} grey raster")
+    shaders = {edition: pathlib.Path(path).read_text() for edition, path in args.shader}
+    parts = {
+        "module": deflated_base64(args.module.read_bytes()),
+        "page": deflated_base64(raster),
+        "shaders": shaders,
+    }
+    built = dict(parts, pageSize=PAGE_PIXELS, streamDigest=stream_digest(args.song),
+                 builds={edition: {"width": width, "height": height, "rays": rays}
+                         for edition, (width, height, rays) in BUILDS.items() if edition in shaders})
+    scripts = "\n".join(path.read_text() for path in args.script)
+    script = f'<script type="module">\nconst BUILT = {script_json(built)};\n{scripts}</script>'
+    shell = args.shell.read_text()
+    if shell.count("<!--@SCRIPT@-->") != 1:
+        sys.exit(f"make_page.py: {args.shell} has no single <!--@SCRIPT@--> to fill in")
+    page = shell.replace("<!--@SCRIPT@-->", script).encode("utf-8")
+    args.out.write_bytes(page)
+
+    sizes = {
+        "WebAssembly": len(parts["module"]),
+        "label sheet": len(parts["page"]),
+        "shader texts": sum(len(script_json(text)) for text in shaders.values()),
+        "script": len(scripts.encode("utf-8")),
+    }
+    sizes["page and the rest"] = len(page) - sum(sizes.values())
+    print(f"{args.out.name}: {len(page)} bytes, {MAX_BYTES - len(page)} under {MAX_BYTES}")
+    print(f"  WebAssembly          {sizes['WebAssembly']:7}  (module {args.module.stat().st_size}, deflated, base64)")
+    print(f"  label sheet          {sizes['label sheet']:7}  ({len(raster)} grey bytes, deflated, base64)")
+    for name in ("shader texts", "script", "page and the rest"):
+        print(f"  {name:20} {sizes[name]:7}")
+    if len(page) > MAX_BYTES:
+        args.out.unlink()
+        sys.exit(f"make_page.py: the page is {len(page)} bytes, over {MAX_BYTES}")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,380 @@
+// korvatine in a browser: the song made by the show's own code in WebAssembly,
+// the picture drawn by the show's own shader in WebGL2. The page opens on a
+// start screen (browsers start sound only after a gesture); #m=T draws one
+// moment alone, and #check says whether this browser plays the show as designed.
+// BUILT (written in by the build) holds the song module, the label sheet's
+// raster, the shader texts, each edition's size and the native song's digest.
+
+const root = document.documentElement;
+const canvas = document.getElementById("canvas");
+const stage = document.getElementById("stage");
+const line = document.getElementById("line");
+
+// How long the steps took, in milliseconds (ready: since the page was opened).
+const timings = {};
+
+function setState(state) {
+  root.dataset.state = state;
+}
+
+function say(text) {
+  line.textContent = text;
+}
+
+// What keeps the show from playing, said in one line; nothing is thrown.
+function fail(text) {
+  root.classList.remove("still");
+  say(text);
+  setState("failed");
+}
+
+const nextFrame = () => new Promise((resolve) => requestAnimationFrame(resolve));
+
+async function inflate(base64) {
+  const bytes = Uint8Array.from(atob(base64), (c) => c.charCodeAt(0));
+  const stream = new Blob([bytes]).stream().pipeThrough(new DecompressionStream("deflate-raw"));
+  return new Uint8Array(await new Response(stream).arrayBuffer());
+}
+
+// --- The picture -------------------------------------------------------------
+
+// The rectangle from (-1, -1) to (1, 1) over the whole canvas, as the native
+// show's one rectangle: a strip of its four corners, made from their numbers.
+const VERTEX_SHADER = `#version 300 es
+void main() {
+  gl_Position = vec4(float(gl_VertexID & 1) * 2.0 - 1.0, float(gl_VertexID >> 1) * 2.0 - 1.0, 0.0, 1.0);
+}`;
+
+// The program for one edition's shader text, or the compiler's log.
+function makeProgram(gl, fragmentText) {
+  const program = gl.createProgram();
+  for (const [type, text] of [[gl.VERTEX_SHADER, VERTEX_SHADER], [gl.FRAGMENT_SHADER, fragmentText]]) {
+    const shader = gl.createShader(type);
+    gl.shaderSource(shader, text);
+    gl.compileShader(shader);
+    if (!gl.getShaderParameter(shader, gl.COMPILE_STATUS)) return { log: gl.getShaderInfoLog(shader) || "(no log)" };
+    gl.attachShader(program, shader);
+  }
+  gl.linkProgram(program);
+  if (!gl.getProgramParameter(program, gl.LINK_STATUS)) return { log: gl.getProgramInfoLog(program) || "(no log)" };
+  return { program, m: gl.getUniformLocation(program, "m") };
+}
+
+// The label sheet as the native show holds it: each grey byte b of the raster
+// as b / 255 in red, green and blue (alpha 0, the raster's fourth byte), 4096
+// texels square, filtered linearly, repeating, its first row the top of the
+// page, on texture unit 0. Where the browser filters no 32-bit floats, half
+// floats, which every WebGL2 filters: each grey then within 1/4096 of b / 255.
+// Returns the format used, or null where no texture that large could be made.
+function uploadLabelSheet(gl, grey, size) {
+  const floatLinear = gl.getExtension("OES_texture_float_linear") !== null;
+  for (const format of floatLinear ? ["RGBA32F", "RGBA16F"] : ["RGBA16F"]) {
+    const texture = gl.createTexture();
+    gl.activeTexture(gl.TEXTURE0);
+    gl.bindTexture(gl.TEXTURE_2D, texture);
+    gl.texParameteri(gl.TEXTURE_2D, gl.TEXTURE_MIN_FILTER, gl.LINEAR);
+    gl.texParameteri(gl.TEXTURE_2D, gl.TEXTURE_MAG_FILTER, gl.LINEAR);
+    gl.texStorage2D(gl.TEXTURE_2D, 1, gl[format], size, size);
+    if (gl.getError() !== gl.NO_ERROR) {
+      gl.deleteTexture(texture);
+      continue;
+    }
+    // In strips, so that the floats never all stand in the page's memory at once.
+    const levels = Float32Array.from({ length: 256 }, (_, b) => b / 255);
+    const rows = 256;
+    const strip = new Float32Array(size * rows * 4);
+    for (let top = 0; top < size; top += rows) {
+      for (let i = 0, at = top * size; i < size * rows; i++, at++) {
+        const value = levels[grey[at]];
+        strip[4 * i] = strip[4 * i + 1] = strip[4 * i + 2] = value;
+      }
+      gl.texSubImage2D(gl.TEXTURE_2D, 0, 0, top, size, rows, gl.RGBA, gl.FLOAT, strip);
+    }
+    return format;
+  }
+  return null;
+}
+
+// WebGL2 on the canvas, the programs of the named editions and the label
+// sheet; null after saying why where any of it cannot be had.
+async function openPicture(editions, { preserveDrawingBuffer = false, labelSheet = true } = {}) {
+  const gl = canvas.getContext("webgl2", {
+    alpha: false, antialias: false, depth: false, stencil: false, preserveDrawingBuffer,
+    powerPreference: "high-performance",
+  });
+  if (!gl) {
+    fail("This browser offers no WebGL2 (or has it turned off), and the show needs it to draw.");
+    return null;
+  }
+  canvas.addEventListener("webglcontextlost", () => {
+    endShow();
+    fail("The browser took the picture away (its WebGL context was lost); reload the page to play again.");
+  });
+  const programs = {};
+  for (const edition of editions) {
+    const made = makeProgram(gl, BUILT.shaders[edition]);
+    if (!made.program) {
+      fail(`The shader did not compile in this browser:\n${made.log}`);
+      return null;
+    }
+    programs[edition] = made;
+  }
+  let textureFormat = null;
+  if (labelSheet) {
+    const started = performance.now();
+    textureFormat = uploadLabelSheet(gl, await inflate(BUILT.page), BUILT.pageSize);
+    timings.labelSheet = performance.now() - started;
+    if (!textureFormat) {
+      fail("The label sheet's texture (4096 × 4096) does not fit this browser's graphics memory.");
+      return null;
+    }
+  }
+  return { gl, programs, textureFormat };
+}
+
+function setCanvasSize(gl, edition) {
+  canvas.width = BUILT.builds[edition].width;
+  canvas.height = BUILT.builds[edition].height;
+  gl.viewport(0, 0, canvas.width, canvas.height);
+}
+
+// One frame at m, as the native frame loop draws it: the uniform, one rectangle.
+function draw(gl, program, m) {
+  gl.useProgram(program.program);
+  gl.uniform1f(program.m, m);
+  gl.drawArrays(gl.TRIANGLE_STRIP, 0, 4);
+}
+
+// --- The song ----------------------------------------------------------------
+
+// The song module instantiated and the song synthesised: the stream as the
+// native callback hands it over, and the values Web Audio is given.
+async function makeSong() {
+  const { instance } = await WebAssembly.instantiate(await inflate(BUILT.module), {});
+  const song = instance.exports;
+  song._initialize();
+  const started = performance.now();
+  song.synthesise();
+  timings.synthesis = performance.now() - started;
+  const memory = song.memory.buffer;
+  return {
+    rate: song.playback_rate(),
+    titleCard: song.title_card_ms() / 1000,
+    stream: new Uint8Array(memory, song.stream(), song.stream_length()),
+    played: new Float32Array(memory, song.played(), song.played_count()),
+  };
+}
+
+// Seconds of the song heard: the audio context's time, less the output latency
+// the browser reports, since the song started. The context's time moves in
+// steps of its buffers, so between steps the page's timer carries it on, at
+// most a tenth of a second (a sound that stalls holds the picture too).
+function audioClock(context, startedAt) {
+  let step = -1;
+  let stepAt = 0;
+  let heard = 0;
+  return () => {
+    const now = performance.now();
+    if (context.currentTime !== step) [step, stepAt] = [context.currentTime, now];
+    const latency = context.outputLatency ?? context.baseLatency ?? 0;
+    heard = Math.max(heard, step - latency - startedAt + Math.min((now - stepAt) / 1000, 0.1));
+    return heard;
+  };
+}
+
+function pageClock() {
+  const startedAt = performance.now();
+  return () => (performance.now() - startedAt) / 1000;
+}
+
+// --- Playing -----------------------------------------------------------------
+
+let picture = null;
+let song = null;
+let soundBuffer = null;
+let soundProblem = "";
+let context = null; // made on the first start: browsers allow sound only after a gesture
+let show = null; // the show playing
+
+function startShow(edition, requestedAt = performance.now()) {
+  if (root.dataset.state !== "ready") return;
+  setCanvasSize(picture.gl, edition);
+  stage.classList.toggle("full", edition === "full");
+  setState("playing");
+  say("");
+  show = { edition, program: picture.programs[edition], clock: null, source: null, requestedAt, drawn: 0 };
+  if (edition === "full") stage.requestFullscreen?.().catch(() => {}); // refused: letterboxed in the window
+  startSound(show);
+  requestAnimationFrame(frame);
+}
+
+// The sound and the clock start together; where the browser has no sound for
+// the show or holds it back, the picture plays alone on the page's timer.
+function startSound(playing) {
+  const alone = (why) => {
+    if (playing !== show || playing.clock) return;
+    playing.clock = pageClock();
+    playing.note = `No sound, picture only: ${why}.`;
+    say(playing.note);
+  };
+  if (!soundBuffer) return alone(soundProblem);
+  try {
+    context ??= new AudioContext();
+  } catch (error) {
+    return alone(`the browser could not open its sound output (${error.message})`);
+  }
+  const source = new AudioBufferSourceNode(context, { buffer: soundBuffer });
+  source.connect(context.destination);
+  const begin = () => {
+    if (playing !== show || playing.clock) return;
+    const startedAt = context.currentTime;
+    source.start(startedAt);
+    source.onended = () => playing === show && endShow();
+    playing.source = source;
+    playing.clock = audioClock(context, startedAt);
+  };
+  if (context.state === "running") begin();
+  else context.resume().then(begin, () => alone("the browser did not start the sound"));
+  setTimeout(() => alone("the browser did not start the sound"), 1500);
+}
+
+function frame() {
+  const playing = show;
+  if (!playing) return;
+  const heard = playing.clock ? playing.clock() : 0;
+  if (heard >= song.duration) return endShow();
+  draw(picture.gl, playing.program, heard - song.titleCard);
+  // The first frame is on screen when the next one is asked for.
+  if (playing.drawn++ === 1) timings.firstFrame = performance.now() - playing.requestedAt;
+  requestAnimationFrame(frame);
+}
+
+// Escape, leaving fullscreen or the song's end: the sound stops at once and
+// the start screen returns, ready to start again.
+function endShow() {
+  const playing = show;
+  if (!playing) return;
+  show = null;
+  if (playing.source) {
+    playing.source.onended = null;
+    playing.source.stop();
+    playing.source.disconnect();
+  }
+  if (document.fullscreenElement) document.exitFullscreen().catch(() => {});
+  setState("ready");
+  say(playing.note ?? "");
+}
+
+async function prepareShow() {
+  await nextFrame(); // the start screen shows while the rest is made
+  picture = await openPicture(["small", "full"]);
+  if (!picture) return;
+  // The first draw with a program is where some drivers build it: one pixel
+  // each now, rather than a stall after Enter.
+  picture.gl.viewport(0, 0, 1, 1);
+  for (const program of Object.values(picture.programs)) draw(picture.gl, program, 20);
+  picture.gl.finish();
+  try {
+    song = await makeSong();
+  } catch (error) {
+    return fail(`The song could not be made in this browser: ${error.message}`);
+  }
+  song.duration = song.played.length / song.rate;
+  try {
+    soundBuffer = new AudioBuffer({ length: song.played.length, sampleRate: song.rate, numberOfChannels: 1 });
+    soundBuffer.copyToChannel(song.played, 0);
+  } catch (error) {
+    soundProblem = typeof AudioBuffer === "undefined" ? "this browser has no Web Audio" : error.message;
+  }
+  const notes = [];
+  if (picture.textureFormat !== "RGBA32F")
+    notes.push("This browser filters no 32-bit float textures: the label sheet is held in half floats.");
+  if (soundProblem) notes.push(`No sound, picture only: ${soundProblem}.`);
+  say(notes.join("\n"));
+  timings.ready = performance.now();
+  setState("ready");
+}
+
+document.addEventListener("keydown", (event) => {
+  if (root.dataset.state === "playing") {
+    if (event.key === "Escape") endShow();
+    return;
+  }
+  // A focused button starts its own edition.
+  if (event.repeat || event.target instanceof HTMLButtonElement) return;
+  if (event.key === "Enter" || event.key === " ") startShow("small", event.timeStamp);
+  else if (event.key === "f" || event.key === "F") startShow("full", event.timeStamp);
+});
+document.getElementById("screen").addEventListener("click", (event) => {
+  if (!event.target.closest("a, #play-full")) startShow("small", event.timeStamp);
+});
+document.getElementById("play-full").addEventListener("click", (event) => startShow("full", event.timeStamp));
+document.addEventListener("fullscreenchange", () => {
+  if (!document.fullscreenElement && show?.edition === "full") endShow();
+});
+
+// --- A still: #m=T or #m=T&full ------------------------------------------------
+
+async function drawStill(m, edition) {
+  root.classList.add("still");
+  const opened = await openPicture([edition], { preserveDrawingBuffer: true });
+  if (!opened) return;
+  setCanvasSize(opened.gl, edition);
+  draw(opened.gl, opened.programs[edition], m);
+  await nextFrame();
+  await nextFrame(); // drawn and shown
+  setState("still");
+}
+
+// --- The check page: #check ------------------------------------------------------
+
+async function check() {
+  root.classList.add("check");
+  const report = document.getElementById("report");
+  const findings = [];
+  const note = (what, finding, asDesigned) => {
+    findings.push(asDesigned);
+    report.textContent += `${asDesigned ? "ok" : "DIFFERS"}  ${what}: ${finding}\n`;
+  };
+  say("Checking…");
+  await nextFrame();
+  const gl = canvas.getContext("webgl2");
+  note("WebGL2", gl ? "yes" : "no: the show cannot draw here", Boolean(gl));
+  if (gl) {
+    const floatLinear = gl.getExtension("OES_texture_float_linear") !== null;
+    note("Float textures with linear filtering", floatLinear ? "yes" : "no: the label sheet would be held in half floats",
+      floatLinear);
+    for (const edition of Object.keys(BUILT.builds)) {
+      const made = makeProgram(gl, BUILT.shaders[edition]);
+      note(`The ${edition} edition's shader`, made.program ? "compiled" : `did not compile:\n${made.log}`,
+        Boolean(made.program));
+    }
+  }
+  try {
+    const made = await makeSong();
+    const digest = sha256Hex(made.stream);
+    const same = digest === BUILT.streamDigest;
+    note("The song's stream", `SHA-256 ${digest}\n    the native song's: ${BUILT.streamDigest} (${same ? "same" : "different"})`,
+      same);
+    note("Song synthesis", `${Math.round(timings.synthesis)} ms`, true);
+  } catch (error) {
+    note("The song", `could not be made: ${error.message}`, false);
+  }
+  note("Web Audio", typeof AudioContext === "undefined" ? "no: the picture would play alone" : "yes",
+    typeof AudioContext !== "undefined");
+  say(findings.every(Boolean) ? "This browser plays the show as designed." : "This browser plays the show otherwise.");
+  setState("checked");
+}
+
+// Anything else that goes wrong is said the same way.
+window.addEventListener("unhandledrejection", (event) => {
+  event.preventDefault();
+  fail(`Something failed: ${event.reason?.message ?? event.reason}`);
+});
+window.addEventListener("hashchange", () => location.reload());
+window.korvatine = { timings, sha256Hex, get audioContext() { return context; }, get soundBuffer() { return soundBuffer; } };
+
+const still = /^#m=(-?[0-9.]+)(&full)?$/.exec(location.hash);
+if (still) drawStill(Number(still[1]), still[2] ? "full" : "small");
+else if (location.hash === "#check") check();
+else prepareShow();
