@@ -2,7 +2,8 @@
 # scripts/release on this machine: the folder and the zip hold the archive's
 # files, the compo files are the build's packed programs, the portable edition
 # links its decoder in and needs nothing newer than glibc 2.35, the info text
-# has its install lines, and the screenshot is a full-size picture, not black.
+# has its install lines, the screenshot is a full-size picture, not black, and
+# the browser edition is the build's page.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=$top/build
@@ -14,7 +15,8 @@ fail() { echo "FAIL $*" && problems=$((problems + 1)); }
 output=$("$top/scripts/release" "$work/dist" 2>&1) || { printf '%s\n' "$output" && echo "FAIL scripts/release" && exit 1; }
 printf '%s\n' "$output"
 folder=$work/dist/korvatine
-files="korvatine_small korvatine_full portable/korvatine_small portable/korvatine_full korvatine.txt korvatine.png"
+files="korvatine_small korvatine_full portable/korvatine_small portable/korvatine_full korvatine.txt korvatine.png
+    korvatine.html"
 for file in $files; do
     [ -f "$folder/$file" ] || fail "the folder has no $file"
     grep -qE "korvatine/$file +$(stat -c %s "$folder/$file" 2>/dev/null) bytes" <<<"$output" ||
@@ -41,12 +43,15 @@ for name in korvatine_small korvatine_full; do
         fail "portable/$name needs $newest, newer than glibc 2.35"
 done
 
+cmp -s "$folder/korvatine.html" "$build/web/korvatine.html" || fail "korvatine.html is not the build's page"
+
 text=$folder/korvatine.txt
 grep -qE '@[A-Z_]+@' "$text" && fail "the info text has a placeholder left: $(grep -E '@[A-Z_]+@' "$text")"
 grep -qE '^ +sudo apt install .*libsdl2-2\.0-0.*libspectre1.*libopus0.*fonts-freefont-ttf' "$text" || fail "no apt line"
 grep -qE '^ +sudo dnf install .*libspectre.*gnu-free-sans-fonts.*dejavu-sans-fonts' "$text" || fail "no dnf line"
 grep -qE '^ +sudo pacman -S .*libspectre.*gnu-free-fonts.*ttf-dejavu' "$text" || fail "no pacman line"
 grep -q 'scripts/doctor' "$text" || fail "the info text does not name scripts/doctor"
+grep -q 'korvatine.html#check' "$text" || fail "the info text does not say how to watch the show in a browser"
 grep -q "$(stat -c %s "$folder/korvatine_small") bytes" "$text" || fail "the info text has not the compo file's size"
 
 shot=$(identify -format '%w %h %[fx:mean] %[opaque]' "$folder/korvatine.png" 2>&1)

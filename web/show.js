@@ -193,6 +193,7 @@ let picture = null;
 let song = null;
 let soundBuffer = null;
 let soundProblem = "";
+let startScreenNote = ""; // what the start screen says of how this browser plays the show
 let context = null; // made on the first start: browsers allow sound only after a gesture
 let show = null; // the show playing
 
@@ -262,7 +263,7 @@ function endShow() {
   }
   if (document.fullscreenElement) document.exitFullscreen().catch(() => {});
   setState("ready");
-  say(playing.note ?? "");
+  say(playing.note ?? startScreenNote);
 }
 
 async function prepareShow() {
@@ -290,7 +291,8 @@ async function prepareShow() {
   if (picture.textureFormat !== "RGBA32F")
     notes.push("This browser filters no 32-bit float textures: the label sheet is held in half floats.");
   if (soundProblem) notes.push(`No sound, picture only: ${soundProblem}.`);
-  say(notes.join("\n"));
+  startScreenNote = notes.join("\n");
+  say(startScreenNote);
   timings.ready = performance.now();
   setState("ready");
 }
@@ -317,6 +319,7 @@ document.addEventListener("fullscreenchange", () => {
 
 async function drawStill(m, edition) {
   root.classList.add("still");
+  say("");
   const opened = await openPicture([edition], { preserveDrawingBuffer: true });
   if (!opened) return;
   setCanvasSize(opened.gl, edition);
@@ -330,20 +333,20 @@ async function drawStill(m, edition) {
 
 async function check() {
   root.classList.add("check");
-  const report = document.getElementById("report");
   const findings = [];
+  const lines = [];
   const note = (what, finding, asDesigned) => {
     findings.push(asDesigned);
-    report.textContent += `${asDesigned ? "ok" : "DIFFERS"}  ${what}: ${finding}\n`;
+    lines.push(`${asDesigned ? "ok" : "DIFFERS"}  ${what}: ${finding}`);
   };
-  say("Checking…");
+  say("Checking this browser…");
   await nextFrame();
   const gl = canvas.getContext("webgl2");
   note("WebGL2", gl ? "yes" : "no: the show cannot draw here", Boolean(gl));
   if (gl) {
     const floatLinear = gl.getExtension("OES_texture_float_linear") !== null;
-    note("Float textures with linear filtering", floatLinear ? "yes" : "no: the label sheet would be held in half floats",
-      floatLinear);
+    const halfFloats = "no: the label sheet would be held in half floats";
+    note("Float textures with linear filtering", floatLinear ? "yes" : halfFloats, floatLinear);
     for (const edition of Object.keys(BUILT.builds)) {
       const made = makeProgram(gl, BUILT.shaders[edition]);
       note(`The ${edition} edition's shader`, made.program ? "compiled" : `did not compile:\n${made.log}`,
@@ -354,15 +357,17 @@ async function check() {
     const made = await makeSong();
     const digest = sha256Hex(made.stream);
     const same = digest === BUILT.streamDigest;
-    note("The song's stream", `SHA-256 ${digest}\n    the native song's: ${BUILT.streamDigest} (${same ? "same" : "different"})`,
-      same);
+    const native = `the native song's: ${BUILT.streamDigest} (${same ? "same" : "different"})`;
+    note("The song's stream", `SHA-256 ${digest}\n    ${native}`, same);
     note("Song synthesis", `${Math.round(timings.synthesis)} ms`, true);
   } catch (error) {
     note("The song", `could not be made: ${error.message}`, false);
   }
   note("Web Audio", typeof AudioContext === "undefined" ? "no: the picture would play alone" : "yes",
     typeof AudioContext !== "undefined");
-  say(findings.every(Boolean) ? "This browser plays the show as designed." : "This browser plays the show otherwise.");
+  const verdict = `This browser plays the show ${findings.every(Boolean) ? "as designed" : "otherwise"}.`;
+  document.getElementById("report").textContent = [verdict, "", ...lines].join("\n");
+  say("");
   setState("checked");
 }
 
@@ -372,7 +377,17 @@ window.addEventListener("unhandledrejection", (event) => {
   fail(`Something failed: ${event.reason?.message ?? event.reason}`);
 });
 window.addEventListener("hashchange", () => location.reload());
-window.korvatine = { timings, sha256Hex, get audioContext() { return context; }, get soundBuffer() { return soundBuffer; } };
+// For a look from the browser's console, and for the tests.
+window.korvatine = {
+  timings,
+  sha256Hex,
+  get audioContext() {
+    return context;
+  },
+  get soundBuffer() {
+    return soundBuffer;
+  },
+};
 
 const still = /^#m=(-?[0-9.]+)(&full)?$/.exec(location.hash);
 if (still) drawStill(Number(still[1]), still[2] ? "full" : "small");

@@ -29,7 +29,8 @@ export class Chromium {
     const browser = new Chromium(child, home);
     const { targetInfos } = await browser.send("Target.getTargets");
     const page = targetInfos.find((target) => target.type === "page");
-    ({ sessionId: browser.session } = await browser.send("Target.attachToTarget", { targetId: page.targetId, flatten: true }));
+    const attached = await browser.send("Target.attachToTarget", { targetId: page.targetId, flatten: true });
+    browser.session = attached.sessionId;
     for (const domain of ["Page", "Runtime", "Log"]) await browser.send(`${domain}.enable`);
     return browser;
   }
@@ -63,7 +64,8 @@ export class Chromium {
     }
     const { method, params } = message;
     if (method === "Page.loadEventFired") this.loaded?.();
-    if (method === "Runtime.exceptionThrown") this.errors.push(params.exceptionDetails.exception?.description ?? "exception");
+    if (method === "Runtime.exceptionThrown")
+      this.errors.push(params.exceptionDetails.exception?.description ?? "exception");
     if (method === "Runtime.consoleAPICalled" && params.type === "error")
       this.errors.push(params.args.map((arg) => arg.value ?? arg.description).join(" "));
     if (method === "Log.entryAdded" && params.entry.level === "error") this.errors.push(params.entry.text);
@@ -117,7 +119,8 @@ export class Chromium {
 
   // A PNG of the page's top-left width x height CSS pixels.
   async screenshot(width, height) {
-    const { data } = await this.send("Page.captureScreenshot", { format: "png", clip: { x: 0, y: 0, width, height, scale: 1 } });
+    const clip = { x: 0, y: 0, width, height, scale: 1 };
+    const { data } = await this.send("Page.captureScreenshot", { format: "png", clip });
     return Buffer.from(data, "base64");
   }
 

@@ -104,6 +104,25 @@ test("Enter plays with sound, Escape ends it, and Web Audio was given the native
   assert.deepEqual(browser.errors, []);
 });
 
+test("without Web Audio the picture plays alone and says so in one line", async () => {
+  const { identifier } = await browser.send("Page.addScriptToEvaluateOnNewDocument", {
+    source: "delete window.AudioContext; delete window.AudioBuffer; delete window.AudioBufferSourceNode;",
+  });
+  try {
+    await browser.open(pageUrl);
+    assert.equal(await browser.waitForState(["ready", "failed"]), "ready");
+    await browser.press("Enter", "Enter", 13);
+    assert.equal(await browser.waitForState(["playing"], 5), "playing");
+    const line = await browser.evaluate(`(() => { const line = document.getElementById("line");
+      return { text: line.textContent, shown: line.getBoundingClientRect().height > 0 }; })()`);
+    assert.deepEqual(line, { text: "No sound, picture only: this browser has no Web Audio.", shown: true });
+    await browser.press("Escape", "Escape", 27);
+    assert.equal(await browser.waitForState(["ready"], 5), "ready");
+  } finally {
+    await browser.send("Page.removeScriptToEvaluateOnNewDocument", { identifier });
+  }
+});
+
 test("without WebGL2 the page says so in one line and throws nothing", async () => {
   const plain = await Chromium.launch(["--disable-webgl"]);
   try {

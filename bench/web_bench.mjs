@@ -1,0 +1,101 @@
+// The browser edition's numbers, in Debian's headless Chromium beside the
+// native programs on this machine: the page's size and parts, song synthesis,
+// the time from opening the page to its start screen and from Enter to the
+// first frame, and the small edition's frame time. Prints the machine first.
+//
+//   node bench/web_bench.mjs BUILD_DIR [rounds]
+import { execFileSync } from "node:child_process";
+import { readFileSync } from "node:fs";
+import { cpus, release } from "node:os";
+import { join, resolve } from "node:path";
+import { pathToFileURL } from "node:url";
+
+import { Chromium } from "../web/tests/chromium.mjs";
+
+const build = resolve(process.argv[2] ?? "build");
+const rounds = Number(process.argv[3] ?? 5);
+const pagePath = join(build, "web", "korvatine.html");
+const pageUrl = pathToFileURL(pagePath).href;
+
+const median = (values) => [...values].sort((a, b) => a - b)[values.length >> 1];
+const spread = (values) => {
+  const [low, high] = [Math.min(...values), Math.max(...values)];
+  return `${median(values).toFixed(0)} (${low.toFixed(0)} to ${high.toFixed(0)}, ${values.length} runs)`;
+};
+const sleep = (seconds) => new Promise((resolve) => setTimeout(resolve, seconds * 1000));
+
+async function withBrowser(work) {
+  const browser = await Chromium.launch();
+  try {
+    return await work(browser);
+  } finally {
+    await browser.close();
+  }
+}
+
+const chromium = execFileSync("chromium", ["--version"], { encoding: "utf8", stdio: ["ignore", "pipe", "ignore"] });
+const renderer = await withBrowser(async (browser) => {
+  await browser.open("about:blank");
+  return browser.evaluate(`(() => { const gl = document.createElement("canvas").getContext("webgl2");
+    const about = gl?.getExtension("WEBGL_debug_renderer_info");
+    return gl ? gl.getParameter(about.UNMASKED_RENDERER_WEBGL) : "no WebGL2"; })()`);
+});
+console.log("== machine");
+console.log(`${cpus()[0].model}, ${cpus().length} cores, Linux ${release()}; ${chromium.trim()}; WebGL: ${renderer}`);
+
+console.log("== the page and its parts (bytes)");
+const page = readFileSync(pagePath, "utf8");
+const built = JSON.parse(/const BUILT = (\{.*\});\n/.exec(page)[1]);
+const shaders = Object.values(built.shaders).reduce((sum, text) => sum + JSON.stringify(text).length, 0);
+const script = page.length - page.indexOf("};\n", page.indexOf("const BUILT")) - 3;
+const total = Buffer.byteLength(page);
+const rest = total - built.module.length - built.page.length - shaders;
+console.log(`korvatine.html ${total}: WebAssembly ${built.module.length}, label sheet ${built.page.length}, ` +
+  `shader texts ${shaders}, script and the rest of the page ${rest} (of which the script ${script})`);
+
+console.log("== song synthesis, ms (in the page its wall-clock time; natively the median of 9 runs' processor time, " +
+  "compiled as the show is)");
+const native = [];
+const inPage = [];
+await withBrowser(async (browser) => {
+  for (let round = 0; round < rounds; round++) {
+    const report = execFileSync(join(build, "bench", "korvatine_song_bench"), { encoding: "utf8" });
+    native.push(Number(/whole synthesis:\s+([0-9.]+) ms/.exec(report)[1]));
+    await browser.open(`${pageUrl}#check`);
+    await browser.waitForState(["checked"]);
+    inPage.push(await browser.evaluate("korvatine.timings.synthesis"));
+  }
+});
+const ratio = (median(inPage) / median(native)).toFixed(2);
+console.log(`native ${spread(native)}; in the page ${spread(inPage)}; ${ratio} times`);
+
+console.log("== opening the page to its start screen, and Enter to the first frame, ms (a new browser each run)");
+const ready = [];
+const firstFrame = [];
+const frameTimes = [];
+for (let round = 0; round < rounds; round++) {
+  await withBrowser(async (browser) => {
+    await browser.open(pageUrl);
+    await browser.waitForState(["ready"]);
+    ready.push(await browser.evaluate("korvatine.timings.ready"));
+    await browser.press("Enter", "Enter", 13);
+    await browser.waitForState(["playing"]);
+    await sleep(3); // past the title card
+    firstFrame.push(await browser.evaluate("korvatine.timings.firstFrame"));
+    // Frames as the show draws them, 60 in a row.
+    frameTimes.push(await browser.evaluate(`new Promise((resolve) => {
+      let frames = 0; const started = performance.now();
+      const count = () =>
+        ++frames < 60 ? requestAnimationFrame(count) : resolve((performance.now() - started) / frames);
+      requestAnimationFrame(count); })`));
+  });
+}
+console.log(`to the start screen ${spread(ready)}; Enter to the first frame ${spread(firstFrame)}`);
+
+console.log("== frame time of the small edition, ms");
+console.log(`in the page, playing from about m = 1 on: ${spread(frameTimes)}`);
+const labelPage = join(build, "web", "bench-page.png");
+execFileSync(join(build, "tools", "korvatine_capture"), ["page", "--out", labelPage]);
+const nativeFrames = execFileSync(join(build, "bench", "korvatine_frame_bench"),
+  ["--build", "small", "--times", "2,5", "--frames", "30", "--page", labelPage], { encoding: "utf8" });
+console.log(`natively (korvatine_frame_bench, the same rasteriser without the browser):\n${nativeFrames.trim()}`);
