@@ -12,8 +12,9 @@ import { join } from "node:path";
 export const SYSTEM_WEBGL = ["--use-gl=angle", "--use-angle=gl-egl", "--ignore-gpu-blocklist"];
 
 export class Chromium {
-  // extraFlags: more command-line flags (--disable-webgl, say).
-  static async launch(extraFlags = []) {
+  // extraFlags: more command-line flags (--disable-webgl, say); env: more
+  // environment (XDG_RUNTIME_DIR of a sound server, say).
+  static async launch(extraFlags = [], env = {}) {
     // A home of its own, or its sound client leaves files behind.
     const home = mkdtempSync(join(tmpdir(), "korvatine-chromium-"));
     const flags = [
@@ -24,7 +25,7 @@ export class Chromium {
     ];
     const child = spawn("chromium", flags, {
       stdio: ["ignore", "ignore", "pipe", "pipe", "pipe"],
-      env: { ...process.env, HOME: home, XDG_RUNTIME_DIR: home },
+      env: { ...process.env, HOME: home, XDG_RUNTIME_DIR: home, ...env },
     });
     const browser = new Chromium(child, home);
     const { targetInfos } = await browser.send("Target.getTargets");
@@ -124,9 +125,18 @@ export class Chromium {
     return Buffer.from(data, "base64");
   }
 
+  // Closes the browser as a person would, so that it leaves nothing running
+  // in its home, then removes the home.
   async close() {
-    this.child.kill();
-    await new Promise((resolve) => (this.child.exitCode !== null ? resolve() : this.child.on("exit", resolve)));
-    rmSync(this.home, { recursive: true, force: true });
+    const exited = new Promise((resolve) => {
+      if (this.child.exitCode !== null) resolve();
+      else this.child.on("exit", resolve);
+    });
+    this.session = null;
+    await Promise.race([this.send("Browser.close").catch(() => {}), exited]);
+    const killer = setTimeout(() => this.child.kill("SIGKILL"), 10000);
+    await exited;
+    clearTimeout(killer);
+    rmSync(this.home, { recursive: true, force: true, maxRetries: 10, retryDelay: 100 });
   }
 }
