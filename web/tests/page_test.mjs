@@ -6,6 +6,7 @@
 import assert from "node:assert/strict";
 import { execFileSync } from "node:child_process";
 import { createHash } from "node:crypto";
+import { createServer } from "node:http";
 import { existsSync, mkdirSync, mkdtempSync, readFileSync, writeFileSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { dirname, join, resolve } from "node:path";
@@ -68,14 +69,29 @@ test("stills of the small edition are the capture tool's frames", async () => {
   }
 });
 
-test("the check page shows the native song's stream digest as this browser's", async () => {
+test("the check page shows the native song's digest as this browser's, from disk and from a web server", async () => {
   // The bytes the native callback hands the device: byte 1 of the song to its end.
   const digest = createHash("sha256").update(nativeSong().subarray(1)).digest("hex");
-  await browser.open(`${pageUrl}#check`);
-  assert.equal(await browser.waitForState(["checked", "failed"]), "checked");
-  const report = await browser.evaluate("document.getElementById('report').textContent");
-  assert.match(report, new RegExp(`ok  The song's stream: SHA-256 ${digest}\\n.*\\(same\\)`));
-  assert.doesNotMatch(report, /DIFFERS/);
+  // A static web server that has the page and nothing else.
+  const server = createServer((request, response) => {
+    const found = request.url.split("#")[0] === "/korvatine.html";
+    response.writeHead(found ? 200 : 404, { "Content-Type": "text/html" });
+    response.end(found ? readFileSync(pagePath) : "");
+  });
+  await new Promise((resolve) => server.listen(0, "127.0.0.1", resolve));
+  try {
+    for (const url of [pageUrl, `http://127.0.0.1:${server.address().port}/korvatine.html`]) {
+      browser.errors.length = 0;
+      await browser.open(`${url}#check`);
+      assert.equal(await browser.waitForState(["checked", "failed"]), "checked");
+      const report = await browser.evaluate("document.getElementById('report').textContent");
+      assert.match(report, new RegExp(`ok  The song's stream: SHA-256 ${digest}\\n.*\\(same\\)`));
+      assert.doesNotMatch(report, /DIFFERS/);
+      assert.deepEqual(browser.errors, [], url);
+    }
+  } finally {
+    server.close();
+  }
 });
 
 test("Enter plays with sound, Escape ends it, and Web Audio was given the native stream", async () => {
