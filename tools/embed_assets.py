@@ -30,7 +30,8 @@ def write_if_changed(path, text):
 
 
 def shader(args):
-    readable = readable_shader(pathlib.Path(args.template).read_text(), args.width, args.height, args.samples)
+    template = pathlib.Path(args.template).read_text()
+    readable = readable_shader(template, args.width, args.height, args.samples)
     choice = packed_size = None
     if args.names and pathlib.Path(args.names).exists():
         choice = minify_glsl.read_choices(args.names).get(args.build)
@@ -47,7 +48,6 @@ def shader(args):
     if args.es:
         # The browser edition's text: the same shader in GLSL ES 3.00. Its size
         # matters little, so its letters are simply the most frequent first.
-        template = pathlib.Path(args.template).read_text()
         es_text = minify_glsl.minify(readable_shader(template, args.width, args.height, args.samples, es=True),
                                      search=False)
         write_if_changed(args.es, es_text)

@@ -97,7 +97,7 @@ function uploadLabelSheet(gl, grey, size) {
 
 // WebGL2 on the canvas, the programs of the named editions and the label
 // sheet; null after saying why where any of it cannot be had.
-async function openPicture(editions, { preserveDrawingBuffer = false, labelSheet = true } = {}) {
+async function openPicture(editions, { preserveDrawingBuffer = false } = {}) {
   const gl = canvas.getContext("webgl2", {
     alpha: false, antialias: false, depth: false, stencil: false, preserveDrawingBuffer,
     powerPreference: "high-performance",
@@ -119,15 +119,12 @@ async function openPicture(editions, { preserveDrawingBuffer = false, labelSheet
     }
     programs[edition] = made;
   }
-  let textureFormat = null;
-  if (labelSheet) {
-    const started = performance.now();
-    textureFormat = uploadLabelSheet(gl, await inflate(BUILT.page), BUILT.pageSize);
-    timings.labelSheet = performance.now() - started;
-    if (!textureFormat) {
-      fail("The label sheet's texture (4096 × 4096) does not fit this browser's graphics memory.");
-      return null;
-    }
+  const started = performance.now();
+  const textureFormat = uploadLabelSheet(gl, await inflate(BUILT.page), BUILT.pageSize);
+  timings.labelSheet = performance.now() - started;
+  if (!textureFormat) {
+    fail("The label sheet's texture (4096 × 4096) does not fit this browser's graphics memory.");
+    return null;
   }
   return { gl, programs, textureFormat };
 }
@@ -175,7 +172,10 @@ function audioClock(context, startedAt) {
   let heard = 0;
   return () => {
     const now = performance.now();
-    if (context.currentTime !== step) [step, stepAt] = [context.currentTime, now];
+    if (context.currentTime !== step) {
+      step = context.currentTime;
+      stepAt = now;
+    }
     const latency = context.outputLatency ?? context.baseLatency ?? 0;
     heard = Math.max(heard, step - latency - startedAt + Math.min((now - stepAt) / 1000, 0.1));
     return heard;

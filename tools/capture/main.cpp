@@ -106,8 +106,7 @@ int command_page(const std::vector<std::string>& arguments) {
     }
     std::string error;
     if (!write_png(out, red.data(), LABEL_PAGE_PIXELS, LABEL_PAGE_PIXELS, 1, &error)) {
-        std::fprintf(stderr, "korvatine_capture: cannot write %s: %s\n", options.get("out").c_str(),
-                     error.c_str());
+        std::fprintf(stderr, "korvatine_capture: cannot write %s: %s\n", out.c_str(), error.c_str());
         return 1;
     }
     return 0;

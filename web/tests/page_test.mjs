@@ -7,7 +7,7 @@ import assert from "node:assert/strict";
 import { execFileSync } from "node:child_process";
 import { createHash } from "node:crypto";
 import { createServer } from "node:http";
-import { existsSync, mkdirSync, mkdtempSync, readFileSync, writeFileSync } from "node:fs";
+import { existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { dirname, join, resolve } from "node:path";
 import { after, before, test } from "node:test";
@@ -21,12 +21,16 @@ const pageUrl = pathToFileURL(pagePath).href;
 const pictures = join(dirname(pagePath), "test-pictures");
 const scratch = mkdtempSync(join(tmpdir(), "korvatine-page-test-"));
 
-// The native song as the capture tool synthesises it: 16-bit little-endian samples.
+// The native song as the capture tool synthesises it (once): 16-bit little-endian samples.
+let song;
 function nativeSong() {
-  execFileSync(capture, ["song", "--out", join(scratch, "song.wav")]);
-  const wav = readFileSync(join(scratch, "song.wav"));
-  const data = wav.indexOf("data");
-  return wav.subarray(data + 8, data + 8 + wav.readUInt32LE(data + 4));
+  if (!song) {
+    execFileSync(capture, ["song", "--out", join(scratch, "song.wav")]);
+    const wav = readFileSync(join(scratch, "song.wav"));
+    const data = wav.indexOf("data");
+    song = wav.subarray(data + 8, data + 8 + wav.readUInt32LE(data + 4));
+  }
+  return song;
 }
 
 // RGB bytes of a PNG, transparent pixels on black as a window shows them.
@@ -42,7 +46,10 @@ before(async () => {
   mkdirSync(pictures, { recursive: true });
   browser = await Chromium.launch();
 });
-after(async () => browser?.close());
+after(async () => {
+  await browser?.close();
+  rmSync(scratch, { recursive: true, force: true });
+});
 
 // The page draws through ANGLE on the same rasteriser as the capture tool, and
 // here the frames come out equal. ANGLE rewrites the shader for the driver, so
