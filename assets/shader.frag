@@ -33,10 +33,14 @@ float edgeSide(vec2 p, vec2 a, vec2 b) {
 }
 
 // Signed distance to the region bounded by the sides a-b, b-c and d-a,
-// negative inside; a triangle has d = c.
+// negative inside (right of all three sides); a triangle has d = c. The sign
+// is set by an if: as a conditional expression (?:) here, in a function the
+// march inlines many times, Chromium's software renderer takes minutes to
+// build the shader.
 float threeSideDistance(vec2 p, vec2 a, vec2 b, vec2 c, vec2 d) {
     float s = min(min(segmentDistance(p, a, b), segmentDistance(p, b, c)), segmentDistance(p, d, a));
-    return edgeSide(p, a, b) < 0.0 && edgeSide(p, b, c) < 0.0 && edgeSide(p, d, a) < 0.0 ? -s : s;
+    if (edgeSide(p, a, b) < 0.0 && edgeSide(p, b, c) < 0.0 && edgeSide(p, d, a) < 0.0) s = -s;
+    return s;
 }
 
 // The edge shared by every instrument, as a signed distance in the plane of
