@@ -135,11 +135,28 @@ function setCanvasSize(gl, edition) {
   gl.viewport(0, 0, canvas.width, canvas.height);
 }
 
-// One frame at m, as the native frame loop draws it: the uniform, one rectangle.
-function draw(gl, program, m) {
+// One frame at m, as the native frame loop draws it: the uniform, one
+// rectangle; in bands of rows, one draw each, where a frame would take long
+// enough in one draw for the browser to reset the GPU. Every pixel is a
+// function of its position, m and the label sheet alone, so the bands make
+// the very pixels of one draw.
+function draw(gl, program, m, bands = 1) {
   gl.useProgram(program.program);
   gl.uniform1f(program.m, m);
+  if (bands <= 1) return gl.drawArrays(gl.TRIANGLE_STRIP, 0, 4);
+  const [, , width, height] = gl.getParameter(gl.VIEWPORT);
+  for (let band = 0; band < bands; band++)
+    drawRows(gl, width, Math.floor((band * height) / bands), Math.floor(((band + 1) * height) / bands));
+  gl.disable(gl.SCISSOR_TEST);
+}
+
+// Rows bottom to top - 1 of the viewport, handed to the GPU as a draw of its
+// own (the program and m set); leaves the scissor test on.
+function drawRows(gl, width, bottom, top) {
+  gl.enable(gl.SCISSOR_TEST);
+  gl.scissor(0, bottom, width, top - bottom);
   gl.drawArrays(gl.TRIANGLE_STRIP, 0, 4);
+  gl.flush();
 }
 
 // --- The song ----------------------------------------------------------------
