@@ -6,8 +6,24 @@ its first lines: the version, and high precision for every type, which is what
 desktop GLSL computes with; the code itself compiles unchanged.
 """
 
-# Each build's window and rays per pixel.
-BUILDS = {"small": (640, 360, 1), "full": (1920, 1080, 4)}
+import pathlib
+
+BUILDS_FILE = pathlib.Path(__file__).resolve().parent.parent / "builds.txt"
+
+
+def read_builds(path=BUILDS_FILE):
+    """Each build's window and rays per pixel, {name: (width, height, rays)}, from builds.txt."""
+    builds = {}
+    for line in path.read_text().splitlines():
+        fields = line.split()
+        if not fields or fields[0].startswith("#"):
+            continue
+        name, width, height, rays, _window = fields
+        builds[name] = (int(width), int(height), int(rays))
+    return builds
+
+
+BUILDS = read_builds()
 
 ES_HEAD = "#version 300 es\nprecision highp float;\nprecision highp int;\nprecision highp sampler2D;"
 

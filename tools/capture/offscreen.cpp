@@ -8,15 +8,12 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "shader_full_frag_min.h"
-#include "shader_small_frag_min.h"
+#include "show_builds.h"
 
 namespace {
 
-const ShowBuild SHOW_BUILDS[] = {
-    {"small", 640, 360, shader_small_frag_min},
-    {"full", 1920, 1080, shader_full_frag_min},
-};
+// The builds as builds.txt lists them.
+const ShowBuild SHOW_BUILDS[] = {SHOW_BUILD_ROWS};
 
 EGLDisplay platform_display(EGLenum platform, void* native) {
     auto get_platform_display =

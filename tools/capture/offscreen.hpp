@@ -11,7 +11,7 @@
 #include <GL/gl.h>
 #include <GL/glext.h>
 
-// The two builds of the show, as the capture tool names them.
+// The builds of the show (builds.txt), as the capture tool names them.
 struct ShowBuild {
     const char* name;
     int width;
