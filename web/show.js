@@ -310,6 +310,7 @@ async function prepareShow() {
   if (soundProblem) notes.push(`No sound, picture only: ${soundProblem}.`);
   startScreenNote = notes.join("\n");
   say(startScreenNote);
+  await offerVideo();
   timings.ready = performance.now();
   setState("ready");
 }
@@ -323,10 +324,12 @@ document.addEventListener("keydown", (event) => {
   if (event.repeat || event.target instanceof HTMLButtonElement) return;
   if (event.key === "Enter" || event.key === " ") startShow("small", event.timeStamp);
   else if (event.key === "f" || event.key === "F") startShow("full", event.timeStamp);
+  else if ((event.key === "v" || event.key === "V") && !document.getElementById("video-offer").hidden) makeVideo("full");
 });
 document.getElementById("screen").addEventListener("click", (event) => {
-  if (!event.target.closest("a, #play-full")) startShow("small", event.timeStamp);
+  if (!event.target.closest("a, #play-full, #make-video")) startShow("small", event.timeStamp);
 });
+document.getElementById("make-video").addEventListener("click", () => makeVideo("full"));
 document.getElementById("play-full").addEventListener("click", (event) => startShow("full", event.timeStamp));
 document.addEventListener("fullscreenchange", () => {
   if (!document.fullscreenElement && show?.edition === "full") endShow();
@@ -382,6 +385,7 @@ async function check() {
   }
   note("Web Audio", typeof AudioContext === "undefined" ? "no: the picture would play alone" : "yes",
     typeof AudioContext !== "undefined");
+  lines.push(await videoCheckLine());
   const verdict = `This browser plays the show ${findings.every(Boolean) ? "as designed" : "otherwise"}.`;
   document.getElementById("report").textContent = [verdict, "", ...lines].join("\n");
   say("");
@@ -409,4 +413,5 @@ window.korvatine = {
 const still = /^#m=(-?[0-9.]+)(&full)?$/.exec(location.hash);
 if (still) drawStill(Number(still[1]), still[2] ? "full" : "small");
 else if (location.hash === "#check") check();
+else if (/^#video(&|$)/.test(location.hash)) videoByLink(new URLSearchParams(location.hash.slice(7)));
 else prepareShow();

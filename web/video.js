@@ -1,0 +1,347 @@
+// --- The video: the show rendered offscreen and encoded by the browser ----------
+//
+// Every frame as the capture tool's video has it (frame k of the show at
+// m = k / 60 - 2.080, in the span's frames from its first), drawn into a
+// framebuffer of the edition's size in bands of rows, read back and handed to
+// WebCodecs; the sound is the stream as the device plays it, from the span's
+// start. Mediabunny (bundled into the page by the build) writes the container.
+// The file is offered as a download link once it is complete; nothing is
+// offered after a failure or Escape.
+
+const VIDEO_FPS = 60;
+// Constant bit rates, so that the file's size is known before it starts. The
+// floor's fine grid is what a low rate loses first (see docs/browser.md).
+const VIDEO_BITRATE = { full: 40e6, small: 6e6 };
+const AUDIO_BITRATE = 192000;
+const KEYFRAME_EVERY = 2 * VIDEO_FPS;
+const BAND_MS = 80; // the longest a band of rows should keep the GPU
+
+// The pairs tried, best first: H.264 High (level 4.2: 1080p60) in MP4, else VP9 in WebM.
+const VIDEO_CHOICES = [
+  { container: "mp4", extension: "mp4", codec: "avc1.64002A", muxCodec: "avc", name: "H.264", sounds: ["aac", "opus"] },
+  { container: "webm", extension: "webm", codec: "vp09.00.41.08", muxCodec: "vp9", name: "VP9", sounds: ["opus"] },
+];
+const SOUND_CHOICES = {
+  aac: { codec: "mp4a.40.2", muxCodec: "aac", name: "AAC" },
+  opus: { codec: "opus", muxCodec: "opus", name: "Opus" },
+};
+
+let videoPlan = null; // what this browser encodes, found once
+
+// The video and sound this browser encodes for an edition, or { problem }.
+function findVideoFormat(edition) {
+  videoPlan ??= (async () => {
+    if (typeof Mediabunny === "undefined") return { problem: "this page was built without its video writer" };
+    if (typeof VideoEncoder === "undefined" || typeof AudioEncoder === "undefined")
+      return { problem: "this browser has no WebCodecs encoders (or not on this page's origin)" };
+    const found = {};
+    for (const [name, { width, height }] of Object.entries(BUILT.builds)) {
+      for (const choice of VIDEO_CHOICES) {
+        const video = {
+          codec: choice.codec, width, height, framerate: VIDEO_FPS, bitrate: VIDEO_BITRATE[name],
+          bitrateMode: "constant", latencyMode: "quality", ...(choice.muxCodec === "avc" && { avc: { format: "avc" } }),
+        };
+        if (!(await VideoEncoder.isConfigSupported(video).catch(() => ({}))).supported) continue;
+        const sound = await findSound(choice.sounds);
+        if (!sound) continue;
+        found[name] = { ...choice, video, sound };
+        break;
+      }
+    }
+    if (!found.full || !found.small)
+      return { problem: "this browser encodes neither H.264 with AAC or Opus nor VP9 with Opus" };
+    return found;
+  })();
+  return videoPlan.then((plan) => (plan.problem ? plan : plan[edition]));
+}
+
+// The first sound encoder taken, AAC at the song's rate (44100 Hz), Opus at its
+// own 48000 Hz, else the other. (Chromium's Opus encoder takes 44100 Hz, but
+// resamples it itself with a delay of 0.7 ms that the file does not account for.)
+async function findSound(names) {
+  for (const name of names)
+    for (const sampleRate of name === "opus" ? [48000, 44100] : [44100, 48000]) {
+      const audio = { codec: SOUND_CHOICES[name].codec, sampleRate, numberOfChannels: 1, bitrate: AUDIO_BITRATE };
+      if ((await AudioEncoder.isConfigSupported(audio).catch(() => ({}))).supported)
+        return { ...SOUND_CHOICES[name], audio };
+    }
+  return null;
+}
+
+// The start screen's button and the check page's line.
+async function offerVideo() {
+  const format = await findVideoFormat("full");
+  const button = document.getElementById("make-video");
+  if (format.problem) return;
+  const perFrame = window.korvatine?.frameTimes?.full;
+  const frames = framesIn(0, songSeconds());
+  const about = perFrame ? `, about ${clockText((frames * perFrame) / 1000)} here` : "";
+  document.getElementById("video-about").textContent =
+    `: the full edition, ${frames} frames at 60 a second, ${format.name} and ${format.sound.name} in ` +
+    `${format.extension.toUpperCase()}, ${megabytes(fileBytes(format, frames))}${about}`;
+  button.parentElement.hidden = false;
+}
+
+async function videoCheckLine() {
+  const format = await findVideoFormat("full");
+  if (format.problem) return `--  Making the video: not offered, ${format.problem}`;
+  return `ok  Making the video: ${format.name} and ${format.sound.name} in ${format.extension.toUpperCase()}`;
+}
+
+// --- Frames and sound, as the capture tool's video takes them -----------------
+
+const songSeconds = () => (song.stream.length + 1) / 2 / song.rate;
+
+// Frames of the whole show shown at k / 60 s that fall in [from, to).
+function framesIn(from, to) {
+  return Math.max(Math.ceil(to * VIDEO_FPS - 1e-9) - Math.ceil(from * VIDEO_FPS - 1e-9), 0);
+}
+
+// The values the device plays, from the first frame's time for as long as the
+// frames last: value k is the stream's pair k (big-endian, from the song's
+// byte 1), zero past the song's end.
+function soundOfSpan(first, count) {
+  const start = Math.round((first * song.rate) / VIDEO_FPS);
+  const values = new Int16Array(Math.round((count * song.rate) / VIDEO_FPS));
+  const stream = song.stream;
+  for (let i = 0, at = 2 * start; i < values.length && at + 1 < stream.length; i++, at += 2)
+    values[i] = (stream[at] << 8) | stream[at + 1];
+  return values;
+}
+
+// The values at another rate: each the windowed sinc interpolation of the song's
+// values at its time (a symmetric filter, so nothing moves in time), band
+// limited below the lower rate's half.
+function resampled(values, rate) {
+  if (rate === song.rate) return values;
+  const ratio = song.rate / rate;
+  const cutoff = 0.95 * Math.min(1, 1 / ratio) * 0.5; // in cycles per input value
+  const reach = 24;
+  const out = new Int16Array(Math.round(values.length / ratio));
+  for (let n = 0; n < out.length; n++) {
+    const t = n * ratio;
+    const centre = Math.floor(t);
+    let sum = 0;
+    for (let j = centre - reach + 1; j <= centre + reach; j++) {
+      if (j < 0 || j >= values.length) continue;
+      const x = t - j;
+      const window = 0.42 + 0.5 * Math.cos((Math.PI * x) / reach) + 0.08 * Math.cos((2 * Math.PI * x) / reach);
+      const sinc = x === 0 ? 2 * cutoff : Math.sin(2 * Math.PI * cutoff * x) / (Math.PI * x);
+      sum += values[j] * sinc * window;
+    }
+    out[n] = Math.max(-32768, Math.min(32767, Math.round(sum)));
+  }
+  return out;
+}
+
+const fileBytes = (format, frames) =>
+  ((format.video.bitrate + format.sound.audio.bitrate) * frames) / VIDEO_FPS / 8;
+const megabytes = (bytes) => `about ${bytes >= 1e7 ? Math.round(bytes / 1e6) : (bytes / 1e6).toFixed(1)} MB`;
+
+function clockText(seconds) {
+  const whole = Math.max(Math.round(seconds), 0);
+  const [h, m, s] = [Math.floor(whole / 3600), Math.floor(whole / 60) % 60, whole % 60];
+  return `${h ? `${h}:${String(m).padStart(2, "0")}` : m}:${String(s).padStart(2, "0")}`;
+}
+
+// --- The render ------------------------------------------------------------------
+
+let video = null; // the video being made
+
+const pause = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+// Makes the video of show time [from, to) in an edition; ends in video-done
+// with the link, failed with its line, or (Escape) ready with nothing offered.
+async function makeVideo(edition, from = 0, to = songSeconds(), kbits = 0) {
+  if (video || (root.dataset.state !== "ready" && root.dataset.state !== "video-done")) return;
+  setState("video");
+  const holder = document.getElementById("video");
+  const old = holder.querySelector("a");
+  if (old) URL.revokeObjectURL(old.href);
+  holder.textContent = "";
+  say("");
+  const making = (video = { cancelled: false, encoders: [], output: null });
+  try {
+    let format = await findVideoFormat(edition);
+    if (format.problem) throw new Error(format.problem);
+    if (kbits) format = { ...format, video: { ...format.video, bitrate: kbits * 1000 } };
+    const file = await render(making, edition, format, from, to, (text) => (holder.textContent = text));
+    if (making.cancelled) return;
+    const { width, height } = BUILT.builds[edition];
+    const link = document.createElement("a");
+    link.href = URL.createObjectURL(file);
+    link.download = `korvatine-${width}x${height}-60fps.${format.extension}`;
+    link.textContent = `Download ${link.download} (${(file.size / 1e6).toFixed(1)} MB)`;
+    holder.append(holder.textContent ? " " : "", link);
+    window.korvatine.videoFile = file;
+    setState("video-done");
+  } catch (error) {
+    if (making.cancelled) return;
+    holder.textContent = "";
+    fail(`The video was not made: ${error.message}.`);
+  } finally {
+    for (const encoder of making.encoders) if (encoder.state !== "closed") encoder.close();
+    if (video === making) video = null;
+  }
+}
+
+// Escape: the render stops between two steps, and nothing is offered.
+function cancelVideo() {
+  if (!video) return;
+  video.cancelled = true;
+  video.output?.cancel().catch(() => {});
+  document.getElementById("video").textContent = "";
+  setState("ready");
+  say(startScreenNote);
+}
+
+async function render(making, edition, format, from, to, show) {
+  const { gl } = picture;
+  const program = picture.programs[edition];
+  const { width, height } = BUILT.builds[edition];
+  const first = Math.ceil(from * VIDEO_FPS - 1e-9);
+  const count = framesIn(from, to);
+  if (!count) throw new Error("the span holds no frame");
+  const check = () => {
+    if (gl.isContextLost()) throw new Error("the browser took the picture away (its WebGL context was lost)");
+    if (making.error) throw making.error;
+    return !making.cancelled;
+  };
+
+  // The container, and the encoders feeding it; each track's packets in order.
+  const output = new Mediabunny.Output({
+    format: format.container === "mp4" ? new Mediabunny.Mp4OutputFormat() : new Mediabunny.WebMOutputFormat(),
+    target: new Mediabunny.BufferTarget(),
+  });
+  making.output = output;
+  const videoTrack = new Mediabunny.EncodedVideoPacketSource(format.muxCodec);
+  const soundTrack = new Mediabunny.EncodedAudioPacketSource(format.sound.muxCodec);
+  output.addVideoTrack(videoTrack, { frameRate: VIDEO_FPS });
+  output.addAudioTrack(soundTrack);
+  await output.start();
+  const chains = { video: Promise.resolve(), sound: Promise.resolve() };
+  const feed = (track, source) => (chunk, meta) => {
+    const packet = Mediabunny.EncodedPacket.fromEncodedChunk(chunk);
+    chains[track] = chains[track].then(() => source.add(packet, meta));
+    chains[track].catch((error) => (making.error ??= new Error(`the container could not be written (${error.message})`)));
+  };
+  const failed = (what) => (error) => (making.error ??= new Error(`the ${what} encoder failed (${error.message})`));
+  const videoEncoder = new VideoEncoder({ output: feed("video", videoTrack), error: failed("video") });
+  const soundEncoder = new AudioEncoder({ output: feed("sound", soundTrack), error: failed("sound") });
+  making.encoders.push(videoEncoder, soundEncoder);
+  videoEncoder.configure(format.video);
+  soundEncoder.configure(format.sound.audio);
+
+  // The sound, whole, in pieces of a second.
+  const rate = format.sound.audio.sampleRate;
+  const sound = resampled(soundOfSpan(first, count), rate);
+  for (let at = 0; at < sound.length; at += rate) {
+    const data = sound.subarray(at, Math.min(at + rate, sound.length));
+    const piece = new AudioData({
+      format: "s16", sampleRate: rate, numberOfChannels: 1, numberOfFrames: data.length,
+      timestamp: Math.round((at * 1e6) / rate), data,
+    });
+    soundEncoder.encode(piece);
+    piece.close();
+  }
+
+  // The framebuffer of the edition's size, and how many bands keep each draw short.
+  const framebuffer = gl.createFramebuffer();
+  const colour = gl.createRenderbuffer();
+  gl.bindRenderbuffer(gl.RENDERBUFFER, colour);
+  gl.renderbufferStorage(gl.RENDERBUFFER, gl.RGBA8, width, height);
+  gl.bindFramebuffer(gl.FRAMEBUFFER, framebuffer);
+  gl.framebufferRenderbuffer(gl.FRAMEBUFFER, gl.COLOR_ATTACHMENT0, gl.RENDERBUFFER, colour);
+  gl.viewport(0, 0, width, height);
+  const pixels = new Uint8Array(width * height * 4);
+  const upright = new Uint8Array(width * height * 4);
+  try {
+    const bands = probeBands(gl, program, width, height);
+    const started = performance.now();
+    let done = 0;
+    const progress = () => {
+      const elapsed = (performance.now() - started) / 1000;
+      const rate = done / Math.max(elapsed, 1e-9);
+      const left = done ? clockText((count - done) / rate) : "…";
+      show(`Making the video: frame ${done} of ${count}, ${((first + done) / VIDEO_FPS).toFixed(2)} s of the show ` +
+        `(to ${((first + count) / VIDEO_FPS).toFixed(2)}), ${rate.toFixed(2)} frames a second, ` +
+        `${clockText(elapsed)} elapsed, ${left} left; ${megabytes(fileBytes(format, count))}. Escape stops it.`);
+    };
+    progress();
+    const ticker = setInterval(progress, 1000);
+    try {
+      for (; done < count; done++) {
+        const m = (first + done) / VIDEO_FPS - song.titleCard;
+        draw(gl, program, m, bands);
+        // The page answers keys while the GPU draws: it looks between steps.
+        const fence = gl.fenceSync(gl.SYNC_GPU_COMMANDS_COMPLETE, 0);
+        gl.flush();
+        while (check() && gl.clientWaitSync(fence, 0, 0) === gl.TIMEOUT_EXPIRED) await pause(5);
+        gl.deleteSync(fence);
+        if (!check()) return null;
+        gl.readPixels(0, 0, width, height, gl.RGBA, gl.UNSIGNED_BYTE, pixels);
+        // GL's rows run bottom up; the video's top down.
+        const row = width * 4;
+        for (let y = 0; y < height; y++) upright.set(pixels.subarray((height - 1 - y) * row, (height - y) * row), y * row);
+        const frame = new VideoFrame(upright, {
+          format: "RGBX", codedWidth: width, codedHeight: height,
+          timestamp: Math.round((done * 1e6) / VIDEO_FPS), duration: Math.round(1e6 / VIDEO_FPS),
+        });
+        videoEncoder.encode(frame, { keyFrame: done % KEYFRAME_EVERY === 0 });
+        frame.close();
+        while (check() && videoEncoder.encodeQueueSize > 2) await pause(5);
+        if (!check()) return null;
+        if (done % 8 === 7) progress();
+        await pause(0); // keys and the progress line between frames
+      }
+      progress();
+    } finally {
+      clearInterval(ticker);
+    }
+  } finally {
+    gl.bindFramebuffer(gl.FRAMEBUFFER, null);
+    gl.deleteFramebuffer(framebuffer);
+    gl.deleteRenderbuffer(colour);
+  }
+  show(`Making the video: all ${count} frames drawn; finishing the file…`);
+  await Promise.all([videoEncoder.flush(), soundEncoder.flush()]);
+  await Promise.all([chains.video, chains.sound]);
+  if (!check()) return null;
+  await output.finalize();
+  if (!check()) return null;
+  return new Blob([output.target.buffer], { type: format.container === "mp4" ? "video/mp4" : "video/webm" });
+}
+
+// Bands enough that none keeps the GPU longer than BAND_MS, from the time of
+// an eighth of a frame at m = 20 (where the scene is busy).
+function probeBands(gl, program, width, height) {
+  const rows = Math.max(Math.ceil(height / 8), 1);
+  gl.useProgram(program.program);
+  gl.uniform1f(program.m, 20);
+  const started = performance.now();
+  drawRows(gl, width, 0, rows);
+  gl.disable(gl.SCISSOR_TEST);
+  gl.finish();
+  const frameMs = ((performance.now() - started) * height) / rows;
+  return Math.min(Math.max(Math.ceil(frameMs / BAND_MS), 1), height);
+}
+
+// #video[&small][&from=S][&to=S]: the render at once, without a gesture.
+async function videoByLink(options) {
+  await prepareShow();
+  if (root.dataset.state !== "ready") return;
+  const from = options.has("from") ? Number(options.get("from")) : 0;
+  const to = options.has("to") ? Number(options.get("to")) : songSeconds();
+  if (!(from >= 0 && to <= songSeconds() && from < to))
+    return fail(`The video was not made: the span ${from} to ${to} s is not within the show (0 to ${songSeconds()} s).`);
+  const kbits = Number(options.get("bitrate") ?? 0);
+  if (!(Number.isInteger(kbits) && (kbits === 0 || (kbits >= 100 && kbits <= 200000))))
+    return fail("The video was not made: bitrate takes a whole number of kbit/s from 100 to 200000.");
+  await makeVideo(options.has("small") ? "small" : "full", from, to, kbits);
+}
+
+document.addEventListener("keydown", (event) => {
+  if (event.key !== "Escape") return;
+  if (root.dataset.state === "video") cancelVideo();
+  else if (root.dataset.state === "video-done") setState("ready");
+});
