@@ -113,6 +113,16 @@ export class Chromium {
     }
   }
 
+  // The bytes of the Blob an expression in the page gives (through base64).
+  async blobBytes(expression) {
+    const base64 = await this.evaluate(`(async () => {
+      const bytes = new Uint8Array(await (${expression}).arrayBuffer());
+      let text = "";
+      for (let i = 0; i < bytes.length; i += 32768) text += String.fromCharCode(...bytes.subarray(i, i + 32768));
+      return btoa(text); })()`);
+    return Buffer.from(base64, "base64");
+  }
+
   async press(key, code = key, keyCode = 0) {
     for (const type of ["rawKeyDown", "keyUp"])
       await this.send("Input.dispatchKeyEvent", { type, key, code, windowsVirtualKeyCode: keyCode });
