@@ -255,9 +255,10 @@ async function render(making, edition, format, from, to, show) {
   gl.viewport(0, 0, width, height);
   const pixels = new Uint8Array(width * height * 4);
   const upright = new Uint8Array(width * height * 4);
+  let bands;
   try {
-    const bands = probeBands(gl, program, width, height);
-    const started = performance.now();
+    bands = probeBands(gl, program, width, height);
+    const started = (making.started = performance.now());
     let done = 0;
     const progress = () => {
       const elapsed = (performance.now() - started) / 1000;
@@ -309,21 +310,28 @@ async function render(making, edition, format, from, to, show) {
   if (!check()) return null;
   await output.finalize();
   if (!check()) return null;
+  timings.video = { frames: count, seconds: (performance.now() - making.started) / 1000, bands };
   return new Blob([output.target.buffer], { type: format.container === "mp4" ? "video/mp4" : "video/webm" });
 }
 
-// Bands enough that none keeps the GPU longer than BAND_MS, from the time of
-// an eighth of a frame at m = 20 (where the scene is busy).
+// Bands enough that none keeps the GPU longer than BAND_MS, from a frame at
+// m = 20 (where the scene is busy) drawn in 16 bands, each timed to its end
+// (a pixel read back waits for the draw): the slowest band's rows set them all.
 function probeBands(gl, program, width, height) {
-  const rows = Math.max(Math.ceil(height / 8), 1);
+  const probes = Math.min(16, height);
+  const pixel = new Uint8Array(4);
   gl.useProgram(program.program);
   gl.uniform1f(program.m, 20);
-  const started = performance.now();
-  drawRows(gl, width, 0, rows);
+  let slowest = 0;
+  for (let band = 0; band < probes; band++) {
+    const bottom = Math.floor((band * height) / probes);
+    const started = performance.now();
+    drawRows(gl, width, bottom, Math.floor(((band + 1) * height) / probes));
+    gl.readPixels(0, bottom, 1, 1, gl.RGBA, gl.UNSIGNED_BYTE, pixel);
+    slowest = Math.max(slowest, performance.now() - started);
+  }
   gl.disable(gl.SCISSOR_TEST);
-  gl.finish();
-  const frameMs = ((performance.now() - started) * height) / rows;
-  return Math.min(Math.max(Math.ceil(frameMs / BAND_MS), 1), height);
+  return Math.min(Math.max(Math.ceil((probes * slowest) / BAND_MS), 1), height);
 }
 
 // #video[&small][&from=S][&to=S]: the render at once, without a gesture.
