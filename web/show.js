@@ -193,10 +193,14 @@ function bandsFor(edition) {
 // camera's circling visibly stutters.
 function howItPlays(ms) {
   const fps = 1000 / ms;
-  if (fps >= 50) return `smooth here (${fps >= 60 ? "60 frames a second" : `about ${Math.round(fps)} frames a second`})`;
-  if (fps >= 24) return `plays here, not smoothly (about ${Math.round(fps)} frames a second)`;
-  if (fps >= 1) return `too slow to watch here (about ${Math.round(fps)} frames a second)`;
-  return "too slow to watch here (under one frame a second)";
+  return fps >= 50 ? "smooth here" : fps >= 24 ? "plays here, not smoothly" : "too slow to watch here";
+}
+
+// Frames a second at a frame time, in words (a screen shows at most 60).
+function frameRate(ms) {
+  const fps = 1000 / ms;
+  if (fps >= 60) return "60 frames a second";
+  return fps < 1 ? "under one frame a second" : `about ${Math.floor(fps)} frames a second`;
 }
 
 // Draws into the framebuffer target of width x height, with nothing of it
@@ -342,7 +346,7 @@ function sayHowItPlays() {
   for (const edition of Object.keys(BUILT.builds)) {
     const ms = frameTimes[edition];
     document.getElementById(`plays-${edition}`).textContent =
-      ms === undefined ? "measuring how it plays here…" : howItPlays(ms);
+      ms === undefined ? "measuring how it plays here…" : `${howItPlays(ms)} (${frameRate(ms)})`;
   }
 }
 
@@ -441,9 +445,13 @@ function watchFrameRate(playing, now) {
     const fps = ((times.length - 1) * 1000) / (now - times[0]);
     if (fps < SLOW_FPS) {
       playing.slowLineAt = now;
-      const rate = fps < 1 ? "under one frame" : `about ${Math.round(fps)} frames`;
-      say(`The ${playing.edition} edition plays at ${rate} a second here: ` +
-        `F switches to the ${otherEdition(playing.edition)} edition.`);
+      const other = otherEdition(playing.edition);
+      // Only a switch to the cheaper edition helps (unmeasured: the one with fewer rays to trace).
+      const cost = (edition) => frameTimes[edition] ?? BUILT.builds[edition].width * BUILT.builds[edition].height *
+        BUILT.builds[edition].rays;
+      const cheaper = cost(other) < cost(playing.edition);
+      say(`The ${playing.edition} edition plays at ${frameRate(1000 / fps)} here: ` +
+        (cheaper ? `F switches to the ${other} edition.` : `the ${other} edition (F) draws slower still.`));
     }
   } else if (playing.slowLineAt && now - playing.slowLineAt > SLOW_LINE_SECONDS * 1000) {
     playing.slowLineAt = Infinity;
@@ -633,7 +641,7 @@ async function measuredRates() {
   const lines = [];
   for (const [edition, ms] of Object.entries(frameTimes)) {
     const fps = 1000 / ms;
-    lines.push(`${ms.toFixed(ms < 10 ? 1 : 0)} ms  a frame of the ${edition} edition at its heaviest, ` +
+    lines.push(`The ${edition} edition: ${ms.toFixed(ms < 10 ? 1 : 0)} ms a frame at its heaviest, ` +
       `${fps.toFixed(fps < 10 ? 1 : 0)} frames a second: ${howItPlays(ms)}`);
   }
   const smooth = Object.keys(frameTimes).filter((edition) => 1000 / frameTimes[edition] >= 50);
