@@ -422,7 +422,7 @@ function showEdition(edition) {
   const playing = show;
   playing.edition = edition;
   playing.program = picture.programs[edition];
-  playing.frameTimes = []; // when its recent frames were drawn
+  playing.recentFrames = []; // when its recent frames were drawn
   playing.slowLineAt = null;
   setCanvasSize(picture.gl, edition);
   if (edition === "full") stage.requestFullscreen?.().catch(() => {}); // refused: letterboxed in the window
@@ -438,7 +438,7 @@ const SLOW_FPS = 24;
 const SLOW_SECONDS = 3;
 const SLOW_LINE_SECONDS = 6;
 function watchFrameRate(playing, now) {
-  const times = playing.frameTimes;
+  const times = playing.recentFrames;
   times.push(now);
   while (times.length > 2 && now - times[1] > SLOW_SECONDS * 1000) times.shift();
   if (playing.slowLineAt === null && now - times[0] >= SLOW_SECONDS * 1000) {
@@ -447,9 +447,10 @@ function watchFrameRate(playing, now) {
       playing.slowLineAt = now;
       const other = otherEdition(playing.edition);
       // Only a switch to the cheaper edition helps (unmeasured: the one with fewer rays to trace).
-      const cost = (edition) => frameTimes[edition] ?? BUILT.builds[edition].width * BUILT.builds[edition].height *
-        BUILT.builds[edition].rays;
-      const cheaper = cost(other) < cost(playing.edition);
+      const rays = ({ width, height, rays }) => width * height * rays;
+      const cheaper = other in frameTimes && playing.edition in frameTimes
+        ? frameTimes[other] < frameTimes[playing.edition]
+        : rays(BUILT.builds[other]) < rays(BUILT.builds[playing.edition]);
       say(`The ${playing.edition} edition plays at ${frameRate(1000 / fps)} here: ` +
         (cheaper ? `F switches to the ${other} edition.` : `the ${other} edition (F) draws slower still.`));
     }
