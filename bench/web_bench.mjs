@@ -1,7 +1,9 @@
 // The browser edition's numbers, in Debian's headless Chromium beside the
 // native programs on this machine: the page's size and parts, song synthesis,
 // the time from opening the page to its start screen and from Enter to the
-// first frame, and the small edition's frame time. Prints the machine first.
+// first frame, the small edition's frame time playing, and each edition's
+// frame time as the start screen measures it beside the frame benchmark's at
+// the same moments, on llvmpipe and in SwiftShader. Prints the machine first.
 //
 //   node bench/web_bench.mjs BUILD_DIR [rounds]
 import { execFileSync } from "node:child_process";
@@ -10,7 +12,7 @@ import { cpus, release } from "node:os";
 import { join, resolve } from "node:path";
 import { pathToFileURL } from "node:url";
 
-import { Chromium } from "../web/tests/chromium.mjs";
+import { Chromium, SWIFTSHADER_WEBGL, SYSTEM_WEBGL } from "../web/tests/chromium.mjs";
 
 const build = resolve(process.argv[2] ?? "build");
 const rounds = Number(process.argv[3] ?? 5);
@@ -24,8 +26,8 @@ const spread = (values) => {
 };
 const sleep = (seconds) => new Promise((resolve) => setTimeout(resolve, seconds * 1000));
 
-async function withBrowser(work) {
-  const browser = await Chromium.launch();
+async function withBrowser(work, webgl = SYSTEM_WEBGL) {
+  const browser = await Chromium.launch([], {}, webgl);
   try {
     return await work(browser);
   } finally {
@@ -69,33 +71,57 @@ await withBrowser(async (browser) => {
 const ratio = (median(inPage) / median(native)).toFixed(2);
 console.log(`native ${spread(native)}; in the page ${spread(inPage)}; ${ratio} times`);
 
-console.log("== opening the page to its start screen, and Enter to the first frame, ms (a new browser each run)");
-const ready = [];
-const firstFrame = [];
-const frameTimes = [];
-for (let round = 0; round < rounds; round++) {
-  await withBrowser(async (browser) => {
-    await browser.open(pageUrl);
-    await browser.waitForState(["ready"]);
-    ready.push(await browser.evaluate("korvatine.timings.ready"));
-    await browser.press("Enter", "Enter", 13);
-    await browser.waitForState(["playing"]);
-    await sleep(3); // past the title card
-    firstFrame.push(await browser.evaluate("korvatine.timings.firstFrame"));
-    // Frames as the show draws them, 60 in a row.
-    frameTimes.push(await browser.evaluate(`new Promise((resolve) => {
-      let frames = 0; const started = performance.now();
-      const count = () =>
-        ++frames < 60 ? requestAnimationFrame(count) : resolve((performance.now() - started) / frames);
-      requestAnimationFrame(count); })`));
-  });
+const renderers = { llvmpipe: SYSTEM_WEBGL, SwiftShader: SWIFTSHADER_WEBGL };
+const results = {};
+for (const [name, webgl] of Object.entries(renderers)) {
+  const result = (results[name] = { ready: [], firstFrame: [], frameTimes: [], small: [], full: [], measuring: [], stall: [] });
+  for (let round = 0; round < rounds; round++) {
+    await withBrowser(async (browser) => {
+      await browser.open(pageUrl);
+      await browser.waitForState(["ready"]);
+      result.ready.push(await browser.evaluate("korvatine.timings.ready"));
+      await browser.press("Enter", "Enter", 13); // at once, while the start screen measures
+      await browser.waitForState(["playing"]);
+      await sleep(3); // past the title card
+      result.firstFrame.push(await browser.evaluate("korvatine.timings.firstFrame"));
+      // Frames as the show draws them, 30 in a row.
+      result.frameTimes.push(await browser.evaluate(`new Promise((resolve) => {
+        let frames = 0; const started = performance.now();
+        const count = () =>
+          ++frames < 30 ? requestAnimationFrame(count) : resolve((performance.now() - started) / frames);
+        requestAnimationFrame(count); })`));
+      await browser.press("Escape", "Escape", 27);
+      await browser.waitForState(["ready"]);
+      // The start screen measures again, whole, once it is back.
+      while (!(await browser.evaluate("korvatine.timings.measuring"))) await sleep(0.2);
+      const { frameTimes, measuring } = await browser.evaluate(
+        "({ frameTimes: korvatine.frameTimes, measuring: korvatine.timings.measuring })");
+      result.small.push(frameTimes.small);
+      result.full.push(frameTimes.full);
+      result.measuring.push(measuring.ms);
+      result.stall.push(measuring.longestStall);
+    }, webgl);
+  }
 }
-console.log(`to the start screen ${spread(ready)}; Enter to the first frame ${spread(firstFrame)}`);
+console.log("== opening the page to its start screen, and Enter (at once) to the first frame, ms (a new browser each run)");
+for (const [name, result] of Object.entries(results))
+  console.log(`${name}: to the start screen ${spread(result.ready)}; Enter to the first frame ${spread(result.firstFrame)}`);
+const frameTimes = results.llvmpipe.frameTimes;
+
+console.log("== each edition's frame time as the start screen measures it (the slower of m = 5 and 67.5), ms");
+for (const [name, result] of Object.entries(results)) {
+  console.log(`${name}: small ${spread(result.small)}; full ${spread(result.full)}`);
+  console.log(`${name}: the measurement took ${spread(result.measuring)}; the page's longest time without ` +
+    `answering during it ${spread(result.stall)}`);
+}
 
 console.log("== frame time of the small edition, ms");
 console.log(`in the page, playing from about m = 1 on: ${spread(frameTimes)}`);
 const labelPage = join(build, "web", "bench-page.png");
 execFileSync(join(build, "tools", "korvatine_capture"), ["page", "--out", labelPage]);
 const nativeFrames = execFileSync(join(build, "bench", "korvatine_frame_bench"),
-  ["--build", "small", "--times", "2,5", "--frames", "30", "--page", labelPage], { encoding: "utf8" });
+  ["--build", "small", "--times", "5,67.5", "--frames", "10", "--page", labelPage], { encoding: "utf8" });
 console.log(`natively (korvatine_frame_bench, the same rasteriser without the browser):\n${nativeFrames.trim()}`);
+const nativeFull = execFileSync(join(build, "bench", "korvatine_frame_bench"),
+  ["--build", "full", "--times", "5,67.5", "--frames", "2", "--page", labelPage], { encoding: "utf8" });
+console.log(nativeFull.trim().split("\n").filter((line) => line.startsWith("full")).join("\n"));

@@ -2,25 +2,23 @@
 """Writes the browser edition: one self-contained korvatine.html.
 
   make_page.py --shell web/page.html --script web/sha256.js --script web/show.js
-               --module song.wasm --page page.gray --song song.wav
+               --module song.wasm --page page.gray --stream-digest assets/song_stream.sha256
                --shader small shader_small.es.frag --shader full shader_full.es.frag --out korvatine.html
 
 The page carries everything it needs, inline: the song module (WebAssembly) and
 the label sheet's raster (4096 x 4096 grey bytes, as the show rasterises it),
 each deflated and in base64, which the page inflates with the browser's own
 decompression; each edition's shader text in GLSL ES; the scripts; and the
-SHA-256 of the native song's stream (from byte 1 of the song's little-endian
-samples to its end), for the check page. It prints the page's size and its parts,
+SHA-256 of the designed song's stream (from byte 1 of the song's little-endian
+samples to its end), from its committed record, for the check page. It prints the page's size and its parts,
 and fails when the page is larger than MAX_BYTES.
 """
 
 import argparse
 import base64
-import hashlib
 import json
 import pathlib
 import sys
-import wave
 import zlib
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "tools"))
@@ -35,11 +33,12 @@ def deflated_base64(data):
     return base64.b64encode(compressor.compress(data) + compressor.flush()).decode("ascii")
 
 
-def stream_digest(song_wav):
-    """SHA-256 of the bytes the native audio callback hands the device."""
-    with wave.open(str(song_wav)) as song:
-        samples = song.readframes(song.getnframes())
-    return hashlib.sha256(samples[1:]).hexdigest()
+def stream_digest(record):
+    """The designed song's digest: the record's first word, 64 hex digits."""
+    digest = record.read_text().split()[0]
+    if len(digest) != 64 or any(c not in "0123456789abcdef" for c in digest):
+        sys.exit(f"make_page.py: {record} does not start with a SHA-256 in hex")
+    return digest
 
 
 def script_json(value):
@@ -53,7 +52,7 @@ def main():
     parser.add_argument("--script", required=True, action="append", type=pathlib.Path)
     parser.add_argument("--module", required=True, type=pathlib.Path)
     parser.add_argument("--page", required=True, type=pathlib.Path)
-    parser.add_argument("--song", required=True, type=pathlib.Path)
+    parser.add_argument("--stream-digest", required=True, type=pathlib.Path)
     parser.add_argument("--shader", required=True, nargs=2, action="append", metavar=("EDITION", "FILE"))
     parser.add_argument("--out", required=True, type=pathlib.Path)
     args = parser.parse_args()
@@ -67,7 +66,7 @@ def main():
         "page": deflated_base64(raster),
         "shaders": shaders,
     }
-    built = dict(parts, pageSize=PAGE_PIXELS, streamDigest=stream_digest(args.song),
+    built = dict(parts, pageSize=PAGE_PIXELS, streamDigest=stream_digest(args.stream_digest),
                  builds={edition: {"width": width, "height": height, "rays": rays}
                          for edition, (width, height, rays) in BUILDS.items() if edition in shaders})
     scripts = "\n".join(path.read_text() for path in args.script)

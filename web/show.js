@@ -1,9 +1,10 @@
 // korvatine in a browser: the song made by the show's own code in WebAssembly,
 // the picture drawn by the show's own shader in WebGL2. The page opens on a
-// start screen (browsers start sound only after a gesture); #m=T draws one
+// start screen (browsers start sound only after a gesture), which measures how
+// this machine draws each edition and says how each will play; #m=T draws one
 // moment alone, and #check says whether this browser plays the show as designed.
 // BUILT (written in by the build) holds the song module, the label sheet's
-// raster, the shader texts, each edition's size and the native song's digest.
+// raster, the shader texts, each edition's size and the designed song's digest.
 
 const root = document.documentElement;
 const canvas = document.getElementById("canvas");
@@ -129,10 +130,14 @@ async function openPicture(editions, { preserveDrawingBuffer = false } = {}) {
   return { gl, programs, textureFormat };
 }
 
+// The canvas's drawing buffer at the edition's size; while playing, the page's
+// style shows it as large as the window allows with its shape kept.
 function setCanvasSize(gl, edition) {
-  canvas.width = BUILT.builds[edition].width;
-  canvas.height = BUILT.builds[edition].height;
-  gl.viewport(0, 0, canvas.width, canvas.height);
+  const { width, height } = BUILT.builds[edition];
+  canvas.width = width;
+  canvas.height = height;
+  canvas.style.setProperty("--aspect", `${width} / ${height}`);
+  gl.viewport(0, 0, width, height);
 }
 
 // One frame at m, as the native frame loop draws it: the uniform, one
@@ -157,6 +162,193 @@ function drawRows(gl, width, bottom, top) {
   gl.scissor(0, bottom, width, top - bottom);
   gl.drawArrays(gl.TRIANGLE_STRIP, 0, 4);
   gl.flush();
+}
+
+// --- How this machine draws each edition ---------------------------------------
+
+// The moments that cost the most to draw in both editions (the frame benchmark
+// over the whole show: the opening's close view and the last cuts before the fade).
+const HEAVIEST_MOMENTS = [5, 67.5];
+// A draw that runs longer than this risks the browser resetting the GPU, so
+// longer frames are drawn in bands of about BAND_MS each.
+const SAFE_DRAW_MS = 100;
+const BAND_MS = 50;
+// Where the frame time is not known yet: bands of at most 45 rows.
+const UNMEASURED_BAND_ROWS = 45;
+// The measurement gives up on an edition after this long, and says it is slower.
+const MEASURE_BUDGET_MS = 5000;
+
+// Milliseconds a frame of each edition takes here, at its heaviest moment, once measured.
+const frameTimes = {};
+
+// How many bands a frame of the edition is drawn in.
+function bandsFor(edition) {
+  const ms = frameTimes[edition];
+  if (ms === undefined) return Math.ceil(BUILT.builds[edition].height / UNMEASURED_BAND_ROWS);
+  return ms > SAFE_DRAW_MS ? Math.min(Math.ceil(ms / BAND_MS), BUILT.builds[edition].height) : 1;
+}
+
+// How an edition plays at a frame time, in a viewer's words: 50 frames a
+// second and more is smooth on a 60 Hz screen; under 24, film's rate, the
+// camera's circling visibly stutters.
+function howItPlays(ms) {
+  const fps = 1000 / ms;
+  return fps >= 50 ? "smooth here" : fps >= 24 ? "plays here, not smoothly" : "too slow to watch here";
+}
+
+// Frames a second at a frame time, in words (a screen shows at most 60).
+function frameRate(ms) {
+  const fps = 1000 / ms;
+  if (fps >= 60) return "60 frames a second";
+  return fps < 1 ? "under one frame a second" : `about ${Math.floor(fps)} frames a second`;
+}
+
+// Draws into the framebuffer target of width x height, with nothing of it
+// left bound afterwards, so that the show can draw between any two of these.
+function drawInto(gl, target, width, height, drawing) {
+  gl.bindFramebuffer(gl.FRAMEBUFFER, target);
+  gl.viewport(0, 0, width, height);
+  drawing();
+  gl.disable(gl.SCISSOR_TEST);
+  gl.bindFramebuffer(gl.FRAMEBUFFER, null);
+  gl.viewport(0, 0, gl.canvas.width, gl.canvas.height);
+}
+
+const nextTask = () => new Promise((resolve) => setTimeout(resolve, 0));
+
+// Milliseconds one frame of the edition at m takes here, drawn into target.
+// Each piece of work is timed to a pixel read back from it, which waits for
+// the GPU: pieces are kept to about BAND_MS, and the page answers between
+// them. First a sample of the frame: strips spread evenly over its height
+// (rows cost very differently: the bars are free, the instruments dear), each
+// 16 rows from a multiple of 16, since GPUs shade blocks of pixels (llvmpipe's
+// are 16 rows high: a thinner strip costs as much). Then, where a whole frame
+// is short, several frames in a row, else the frame band by band. Past
+// deadline it stops with the sample's estimate. Null when stopped.
+async function measureFrame(gl, program, target, edition, m, deadline, stopped) {
+  const { width, height } = BUILT.builds[edition];
+  const pixel = new Uint8Array(4);
+  const timed = async (drawing) => {
+    await nextTask();
+    if (stopped()) return null;
+    let spent;
+    drawInto(gl, target, width, height, () => {
+      gl.useProgram(program.program);
+      gl.uniform1f(program.m, m);
+      const started = performance.now();
+      drawing();
+      gl.readPixels(0, 0, 1, 1, gl.RGBA, gl.UNSIGNED_BYTE, pixel);
+      spent = performance.now() - started;
+    });
+    return spent;
+  };
+  const STRIPS = 8;
+  const STRIP_ROWS = 16;
+  const strip = (k) => {
+    const bottom = Math.floor(((k + 0.5) * height) / STRIPS / STRIP_ROWS) * STRIP_ROWS;
+    drawRows(gl, width, bottom, bottom + STRIP_ROWS);
+  };
+  // The first draw into a new target is where some drivers build the program
+  // again for it: not timed.
+  if ((await timed(() => drawRows(gl, width, 0, 1))) === null) return null;
+  let sample = 0;
+  for (let k = 0; k < STRIPS; k++) {
+    const spent = await timed(() => strip(k));
+    if (spent === null) return null;
+    sample += spent;
+  }
+  const estimate = (sample * height) / (STRIP_ROWS * STRIPS);
+  if (estimate < BAND_MS) {
+    const frames = Math.max(1, Math.min(10, Math.floor((2 * BAND_MS) / estimate)));
+    let fastest = Infinity;
+    for (let round = 0; round < 2; round++) {
+      const spent = await timed(() => {
+        for (let k = 0; k < frames; k++) gl.drawArrays(gl.TRIANGLE_STRIP, 0, 4);
+      });
+      if (spent === null) return null;
+      fastest = Math.min(fastest, spent / frames);
+    }
+    return fastest;
+  }
+  const bandRows = Math.max(1, Math.floor((height * BAND_MS) / estimate));
+  let spent = 0;
+  for (let bottom = 0; bottom < height; bottom += bandRows) {
+    const top = Math.min(bottom + bandRows, height);
+    const band = await timed(() => drawRows(gl, width, bottom, top));
+    if (band === null) return null;
+    spent += band;
+    if (performance.now() > deadline) return estimate;
+  }
+  return spent;
+}
+
+// Measures each edition not yet measured at its heaviest moments, in a
+// framebuffer of its size, and says how it plays; stops, unfinished, when the
+// show starts (and measures again when the start screen returns).
+let measuring = null;
+async function measureEditions() {
+  if (measuring) return;
+  const { gl } = picture;
+  const run = { stopped: false };
+  const stopped = () => run.stopped || gl.isContextLost();
+  measuring = run;
+  const started = performance.now();
+  const stalls = watchStalls();
+  for (const edition of Object.keys(BUILT.builds)) {
+    if (frameTimes[edition] !== undefined) continue;
+    const { width, height } = BUILT.builds[edition];
+    const target = gl.createFramebuffer();
+    const colour = gl.createRenderbuffer();
+    gl.bindRenderbuffer(gl.RENDERBUFFER, colour);
+    gl.renderbufferStorage(gl.RENDERBUFFER, gl.RGBA8, width, height);
+    drawInto(gl, target, width, height, () =>
+      gl.framebufferRenderbuffer(gl.FRAMEBUFFER, gl.COLOR_ATTACHMENT0, gl.RENDERBUFFER, colour));
+    const deadline = performance.now() + MEASURE_BUDGET_MS;
+    let slowest = 0;
+    for (const m of HEAVIEST_MOMENTS) {
+      const ms = await measureFrame(gl, picture.programs[edition], target, edition, m, deadline, stopped);
+      if (ms === null) break;
+      slowest = Math.max(slowest, ms);
+      if (performance.now() > deadline) break;
+    }
+    gl.deleteFramebuffer(target);
+    gl.deleteRenderbuffer(colour);
+    if (stopped()) break;
+    frameTimes[edition] = slowest;
+    sayHowItPlays();
+  }
+  stalls.stop();
+  if (measuring === run) measuring = null;
+  if (!run.stopped) timings.measuring = { ms: performance.now() - started, longestStall: stalls.longest };
+}
+
+// The longest time the page's event loop did not come round, in milliseconds,
+// while watched (a timer asked for every 20 ms, less those 20 ms).
+function watchStalls() {
+  const watch = { longest: 0 };
+  let last = performance.now();
+  const timer = setInterval(() => {
+    const now = performance.now();
+    watch.longest = Math.max(watch.longest, now - last - 20);
+    last = now;
+  }, 20);
+  watch.stop = () => clearInterval(timer);
+  return watch;
+}
+
+function stopMeasuring() {
+  if (measuring) measuring.stopped = true;
+  measuring = null;
+}
+
+// Beside each edition on the start screen: how it plays here, or that it is being measured.
+function sayHowItPlays() {
+  for (const edition of Object.keys(BUILT.builds)) {
+    const ms = frameTimes[edition];
+    document.getElementById(`plays-${edition}`).textContent =
+      ms === undefined ? "measuring how it plays here…" : `${howItPlays(ms)} (${frameRate(ms)})`;
+  }
+  videoPlan?.then((plan) => !plan.problem && sayVideoOffer(plan.full));
 }
 
 // --- The song ----------------------------------------------------------------
@@ -216,14 +408,57 @@ let show = null; // the show playing
 
 function startShow(edition, requestedAt = performance.now()) {
   if (root.dataset.state !== "ready") return;
-  setCanvasSize(picture.gl, edition);
-  stage.classList.toggle("full", edition === "full");
+  stopMeasuring();
   setState("playing");
   say("");
-  show = { edition, program: picture.programs[edition], clock: null, source: null, requestedAt, drawn: 0 };
-  if (edition === "full") stage.requestFullscreen?.().catch(() => {}); // refused: letterboxed in the window
+  show = { clock: null, source: null, requestedAt, drawn: 0 };
+  showEdition(edition);
   startSound(show);
   requestAnimationFrame(frame);
+}
+
+// The edition the show is drawn in, from the next frame on; the sound and the
+// clock go on as they are.
+function showEdition(edition) {
+  const playing = show;
+  playing.edition = edition;
+  playing.program = picture.programs[edition];
+  playing.recentFrames = []; // when its recent frames were drawn
+  playing.slowLineAt = null;
+  setCanvasSize(picture.gl, edition);
+  if (edition === "full") stage.requestFullscreen?.().catch(() => {}); // refused: letterboxed in the window
+  else if (document.fullscreenElement) document.exitFullscreen().catch(() => {});
+  say(playing.note ?? "");
+}
+
+const otherEdition = (edition) => (edition === "full" ? "small" : "full");
+
+// While an edition plays slower than 24 frames a second for a few seconds,
+// one line says so for a few seconds, once an edition, naming the switch key.
+const SLOW_FPS = 24;
+const SLOW_SECONDS = 3;
+const SLOW_LINE_SECONDS = 6;
+function watchFrameRate(playing, now) {
+  const times = playing.recentFrames;
+  times.push(now);
+  while (times.length > 2 && now - times[1] > SLOW_SECONDS * 1000) times.shift();
+  if (playing.slowLineAt === null && now - times[0] >= SLOW_SECONDS * 1000) {
+    const fps = ((times.length - 1) * 1000) / (now - times[0]);
+    if (fps < SLOW_FPS) {
+      playing.slowLineAt = now;
+      const other = otherEdition(playing.edition);
+      // Only a switch to the cheaper edition helps (unmeasured: the one with fewer rays to trace).
+      const rays = ({ width, height, rays }) => width * height * rays;
+      const cheaper = other in frameTimes && playing.edition in frameTimes
+        ? frameTimes[other] < frameTimes[playing.edition]
+        : rays(BUILT.builds[other]) < rays(BUILT.builds[playing.edition]);
+      say(`The ${playing.edition} edition plays at ${frameRate(1000 / fps)} here: ` +
+        (cheaper ? `F switches to the ${other} edition.` : `the ${other} edition (F) draws slower still.`));
+    }
+  } else if (playing.slowLineAt && now - playing.slowLineAt > SLOW_LINE_SECONDS * 1000) {
+    playing.slowLineAt = Infinity;
+    say(playing.note ?? "");
+  }
 }
 
 // The sound and the clock start together; where the browser has no sound for
@@ -261,9 +496,12 @@ function frame() {
   if (!playing) return;
   const heard = playing.clock ? playing.clock() : 0;
   if (heard >= song.duration) return endShow();
-  draw(picture.gl, playing.program, heard - song.titleCard);
+  playing.m = heard - song.titleCard;
+  draw(picture.gl, playing.program, playing.m, bandsFor(playing.edition));
+  const now = performance.now();
   // The first frame is on screen when the next one is asked for.
-  if (playing.drawn++ === 1) timings.firstFrame = performance.now() - playing.requestedAt;
+  if (playing.drawn++ === 1) timings.firstFrame = now - playing.requestedAt;
+  watchFrameRate(playing, now);
   requestAnimationFrame(frame);
 }
 
@@ -281,6 +519,7 @@ function endShow() {
   if (document.fullscreenElement) document.exitFullscreen().catch(() => {});
   setState("ready");
   say(playing.note ?? startScreenNote);
+  measureEditions();
 }
 
 async function prepareShow() {
@@ -313,11 +552,14 @@ async function prepareShow() {
   await offerVideo();
   timings.ready = performance.now();
   setState("ready");
+  sayHowItPlays();
+  measureEditions();
 }
 
 document.addEventListener("keydown", (event) => {
   if (root.dataset.state === "playing") {
     if (event.key === "Escape") endShow();
+    else if ((event.key === "f" || event.key === "F") && !event.repeat) showEdition(otherEdition(show.edition));
     return;
   }
   // A focused button starts its own edition.
@@ -331,19 +573,21 @@ document.getElementById("screen").addEventListener("click", (event) => {
 });
 document.getElementById("make-video").addEventListener("click", () => makeVideo("full"));
 document.getElementById("play-full").addEventListener("click", (event) => startShow("full", event.timeStamp));
+// Leaving fullscreen from the full edition goes on in the small one.
 document.addEventListener("fullscreenchange", () => {
-  if (!document.fullscreenElement && show?.edition === "full") endShow();
+  if (!document.fullscreenElement && show?.edition === "full") showEdition("small");
 });
 
-// --- A still: #m=T or #m=T&full ------------------------------------------------
+// --- A still: #m=T, #m=T&full, and &bands=N ------------------------------------
 
-async function drawStill(m, edition) {
+// Drawn in bands of rows as a frame of unknown cost is (bands=1: in one draw).
+async function drawStill(m, edition, bands = bandsFor(edition)) {
   root.classList.add("still");
   say("");
   const opened = await openPicture([edition], { preserveDrawingBuffer: true });
   if (!opened) return;
   setCanvasSize(opened.gl, edition);
-  draw(opened.gl, opened.programs[edition], m);
+  draw(opened.gl, opened.programs[edition], m, bands);
   await nextFrame();
   await nextFrame(); // drawn and shown
   setState("still");
@@ -377,8 +621,8 @@ async function check() {
     const made = await makeSong();
     const digest = sha256Hex(made.stream);
     const same = digest === BUILT.streamDigest;
-    const native = `the native song's: ${BUILT.streamDigest} (${same ? "same" : "different"})`;
-    note("The song's stream", `SHA-256 ${digest}\n    ${native}`, same);
+    const designed = `the designed song's: ${BUILT.streamDigest} (${same ? "same" : "different"})`;
+    note("The song's stream", `SHA-256 ${digest}\n    ${designed}`, same);
     note("Song synthesis", `${Math.round(timings.synthesis)} ms`, true);
   } catch (error) {
     note("The song", `could not be made: ${error.message}`, false);
@@ -387,9 +631,29 @@ async function check() {
     typeof AudioContext !== "undefined");
   lines.push(await videoCheckLine());
   const verdict = `This browser plays the show ${findings.every(Boolean) ? "as designed" : "otherwise"}.`;
-  document.getElementById("report").textContent = [verdict, "", ...lines].join("\n");
+  const report = document.getElementById("report");
+  report.textContent = [verdict, "", ...lines, "", "Measuring how each edition plays here…"].join("\n");
+  const rates = await measuredRates();
+  report.textContent = [verdict, "", ...lines, "", ...rates].join("\n");
   say("");
   setState("checked");
+}
+
+// The check page's lines on how each edition plays here, and which plays smoothly.
+async function measuredRates() {
+  picture = await openPicture(Object.keys(BUILT.builds));
+  if (!picture) return ["How it plays here: not known, the picture could not be opened."];
+  await measureEditions();
+  const lines = [];
+  for (const [edition, ms] of Object.entries(frameTimes)) {
+    const fps = 1000 / ms;
+    lines.push(`The ${edition} edition: ${ms.toFixed(ms < 10 ? 1 : 0)} ms a frame at its heaviest, ` +
+      `${fps.toFixed(fps < 10 ? 1 : 0)} frames a second: ${howItPlays(ms)}`);
+  }
+  const smooth = Object.keys(frameTimes).filter((edition) => 1000 / frameTimes[edition] >= 50);
+  lines.push(smooth.length ? `This browser plays the ${smooth.join(" and the ")} edition smoothly.`
+    : "This browser plays neither edition smoothly.");
+  return lines;
 }
 
 // Anything else that goes wrong is said the same way.
@@ -401,17 +665,25 @@ window.addEventListener("hashchange", () => location.reload());
 // For a look from the browser's console, and for the tests.
 window.korvatine = {
   timings,
+  frameTimes,
   sha256Hex,
+  // The show playing: its edition and the m of its last frame.
+  get playing() {
+    return show && { edition: show.edition, m: show.m ?? null };
+  },
   get audioContext() {
     return context;
+  },
+  get songStream() {
+    return song?.stream;
   },
   get soundBuffer() {
     return soundBuffer;
   },
 };
 
-const still = /^#m=(-?[0-9.]+)(&full)?$/.exec(location.hash);
-if (still) drawStill(Number(still[1]), still[2] ? "full" : "small");
+const still = /^#m=(-?[0-9.]+)(&full)?(?:&bands=([0-9]+))?$/.exec(location.hash);
+if (still) drawStill(Number(still[1]), still[2] ? "full" : "small", still[3] ? Number(still[3]) : undefined);
 else if (location.hash === "#check") check();
 else if (/^#video(&|$)/.test(location.hash)) videoByLink(new URLSearchParams(location.hash.slice(7)));
 else prepareShow();

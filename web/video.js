@@ -14,7 +14,6 @@ const VIDEO_FPS = 60;
 const VIDEO_BITRATE = { full: 40e6, small: 6e6 };
 const AUDIO_BITRATE = 192000;
 const KEYFRAME_EVERY = 2 * VIDEO_FPS;
-const BAND_MS = 80; // the longest a band of rows should keep the GPU
 
 // The pairs tried, best first: H.264 High (level 4.2: 1080p60) in MP4, else VP9 in WebM.
 const VIDEO_CHOICES = [
@@ -68,18 +67,24 @@ async function findSound(names) {
   return null;
 }
 
-// The start screen's button and the check page's line.
+// The start screen's button, with how long the video will take once the page
+// has measured the full edition's frame time; and the check page's line.
 async function offerVideo() {
   const format = await findVideoFormat("full");
-  const button = document.getElementById("make-video");
   if (format.problem) return;
-  const perFrame = window.korvatine?.frameTimes?.full;
+  document.getElementById("video-offer").hidden = false;
+  sayVideoOffer(format);
+}
+
+function sayVideoOffer(format) {
+  if (!song || document.getElementById("video-offer").hidden) return; // the check page, or no video here
+  const perFrame = frameTimes.full;
   const frames = framesIn(0, songSeconds());
-  const about = perFrame ? `, about ${clockText((frames * perFrame) / 1000)} here` : "";
+  // The measured frame time is the heaviest moments': an upper bound.
+  const about = perFrame ? `, up to about ${clockText((frames * perFrame) / 1000)} here` : "";
   document.getElementById("video-about").textContent =
     `: the full edition, ${frames} frames at 60 a second, ${format.name} and ${format.sound.name} in ` +
     `${format.extension.toUpperCase()}, ${megabytes(fileBytes(format, frames))}${about}`;
-  button.parentElement.hidden = false;
 }
 
 async function videoCheckLine() {
@@ -155,6 +160,7 @@ const pause = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 async function makeVideo(edition, from = 0, to = songSeconds(), kbits = 0) {
   if (video || (root.dataset.state !== "ready" && root.dataset.state !== "video-done")) return;
   setState("video");
+  stopMeasuring(); // the start screen's measurement of the editions waits
   const holder = document.getElementById("video");
   const old = holder.querySelector("a");
   if (old) URL.revokeObjectURL(old.href);
@@ -182,6 +188,7 @@ async function makeVideo(edition, from = 0, to = songSeconds(), kbits = 0) {
   } finally {
     for (const encoder of making.encoders) if (encoder.state !== "closed") encoder.close();
     if (video === making) video = null;
+    if (root.dataset.state === "ready" || root.dataset.state === "video-done") measureEditions();
   }
 }
 
@@ -250,14 +257,15 @@ async function render(making, edition, format, from, to, show) {
   const colour = gl.createRenderbuffer();
   gl.bindRenderbuffer(gl.RENDERBUFFER, colour);
   gl.renderbufferStorage(gl.RENDERBUFFER, gl.RGBA8, width, height);
-  gl.bindFramebuffer(gl.FRAMEBUFFER, framebuffer);
-  gl.framebufferRenderbuffer(gl.FRAMEBUFFER, gl.COLOR_ATTACHMENT0, gl.RENDERBUFFER, colour);
-  gl.viewport(0, 0, width, height);
+  const into = (drawing) => drawInto(gl, framebuffer, width, height, drawing);
+  into(() => gl.framebufferRenderbuffer(gl.FRAMEBUFFER, gl.COLOR_ATTACHMENT0, gl.RENDERBUFFER, colour));
   const pixels = new Uint8Array(width * height * 4);
   const upright = new Uint8Array(width * height * 4);
   let bands;
   try {
-    bands = probeBands(gl, program, width, height);
+    // Measured on the start screen already, or probed now.
+    bands = frameTimes[edition] !== undefined ? bandsFor(edition) : 0;
+    if (!bands) into(() => (bands = probeBands(gl, program, width, height)));
     const started = (making.started = performance.now());
     let done = 0;
     const progress = () => {
@@ -273,14 +281,14 @@ async function render(making, edition, format, from, to, show) {
     try {
       for (; done < count; done++) {
         const m = (first + done) / VIDEO_FPS - song.titleCard;
-        draw(gl, program, m, bands);
+        into(() => draw(gl, program, m, bands));
         // The page answers keys while the GPU draws: it looks between steps.
         const fence = gl.fenceSync(gl.SYNC_GPU_COMMANDS_COMPLETE, 0);
         gl.flush();
         while (check() && gl.clientWaitSync(fence, 0, 0) === gl.TIMEOUT_EXPIRED) await pause(5);
         gl.deleteSync(fence);
         if (!check()) return null;
-        gl.readPixels(0, 0, width, height, gl.RGBA, gl.UNSIGNED_BYTE, pixels);
+        into(() => gl.readPixels(0, 0, width, height, gl.RGBA, gl.UNSIGNED_BYTE, pixels));
         // GL's rows run bottom up; the video's top down.
         const row = width * 4;
         for (let y = 0; y < height; y++) upright.set(pixels.subarray((height - 1 - y) * row, (height - y) * row), y * row);
@@ -300,7 +308,6 @@ async function render(making, edition, format, from, to, show) {
       clearInterval(ticker);
     }
   } finally {
-    gl.bindFramebuffer(gl.FRAMEBUFFER, null);
     gl.deleteFramebuffer(framebuffer);
     gl.deleteRenderbuffer(colour);
   }
@@ -314,7 +321,7 @@ async function render(making, edition, format, from, to, show) {
   return new Blob([output.target.buffer], { type: format.container === "mp4" ? "video/mp4" : "video/webm" });
 }
 
-// Bands enough that none keeps the GPU longer than BAND_MS, from a frame at
+// Bands enough that none keeps the GPU longer than the page's BAND_MS, from a frame at
 // m = 20 (where the scene is busy) drawn in 16 bands, each timed to its end
 // (a pixel read back waits for the draw): the slowest band's rows set them all.
 function probeBands(gl, program, width, height) {

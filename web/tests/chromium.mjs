@@ -7,18 +7,19 @@ import { tmpdir } from "node:os";
 import { join } from "node:path";
 
 // WebGL through ANGLE on the system's OpenGL ES (Mesa's llvmpipe here, as the
-// capture tool draws): Chromium's own software renderer, SwiftShader, takes
-// minutes to build the show's shader for its first frame.
+// capture tool draws), or on Chromium's own software renderer, SwiftShader
+// (what Chrome draws with where it has no usable GPU).
 export const SYSTEM_WEBGL = ["--use-gl=angle", "--use-angle=gl-egl", "--ignore-gpu-blocklist"];
+export const SWIFTSHADER_WEBGL = ["--use-angle=swiftshader", "--enable-unsafe-swiftshader"];
 
 export class Chromium {
   // extraFlags: more command-line flags (--disable-webgl, say); env: more
-  // environment (XDG_RUNTIME_DIR of a sound server, say).
-  static async launch(extraFlags = [], env = {}) {
+  // environment (XDG_RUNTIME_DIR of a sound server, say); webgl: the renderer's flags.
+  static async launch(extraFlags = [], env = {}, webgl = SYSTEM_WEBGL) {
     // A home of its own, or its sound client leaves files behind.
     const home = mkdtempSync(join(tmpdir(), "korvatine-chromium-"));
     const flags = [
-      "--headless=new", "--no-sandbox", ...SYSTEM_WEBGL, "--remote-debugging-pipe", `--user-data-dir=${home}/profile`,
+      "--headless=new", "--no-sandbox", ...webgl, "--remote-debugging-pipe", `--user-data-dir=${home}/profile`,
       "--no-first-run", "--disable-background-networking", "--disable-component-update", "--disable-sync",
       "--autoplay-policy=no-user-gesture-required", "--window-size=1280,800", "--hide-scrollbars", ...extraFlags,
       "about:blank",
@@ -126,6 +127,11 @@ export class Chromium {
   async press(key, code = key, keyCode = 0) {
     for (const type of ["rawKeyDown", "keyUp"])
       await this.send("Input.dispatchKeyEvent", { type, key, code, windowsVirtualKeyCode: keyCode });
+  }
+
+  // The page's viewport set to width x height CSS pixels, as a window of that size.
+  viewport(width, height) {
+    return this.send("Emulation.setDeviceMetricsOverride", { width, height, deviceScaleFactor: 1, mobile: false });
   }
 
   // A PNG of the page's top-left width x height CSS pixels.
