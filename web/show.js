@@ -214,6 +214,22 @@ function drawInto(gl, target, width, height, drawing) {
   gl.viewport(0, 0, gl.canvas.width, gl.canvas.height);
 }
 
+// A framebuffer of width x height with an RGBA8 colour buffer, to draw into
+// unseen; release() frees both.
+function offscreenTarget(gl, width, height) {
+  const framebuffer = gl.createFramebuffer();
+  const colour = gl.createRenderbuffer();
+  gl.bindRenderbuffer(gl.RENDERBUFFER, colour);
+  gl.renderbufferStorage(gl.RENDERBUFFER, gl.RGBA8, width, height);
+  drawInto(gl, framebuffer, width, height, () =>
+    gl.framebufferRenderbuffer(gl.FRAMEBUFFER, gl.COLOR_ATTACHMENT0, gl.RENDERBUFFER, colour));
+  const release = () => {
+    gl.deleteFramebuffer(framebuffer);
+    gl.deleteRenderbuffer(colour);
+  };
+  return { framebuffer, release };
+}
+
 const nextTask = () => new Promise((resolve) => setTimeout(resolve, 0));
 
 // Milliseconds one frame of the edition at m takes here, drawn into target.
@@ -297,12 +313,7 @@ async function measureEditions() {
   for (const edition of Object.keys(BUILT.builds)) {
     if (frameTimes[edition] !== undefined) continue;
     const { width, height } = BUILT.builds[edition];
-    const target = gl.createFramebuffer();
-    const colour = gl.createRenderbuffer();
-    gl.bindRenderbuffer(gl.RENDERBUFFER, colour);
-    gl.renderbufferStorage(gl.RENDERBUFFER, gl.RGBA8, width, height);
-    drawInto(gl, target, width, height, () =>
-      gl.framebufferRenderbuffer(gl.FRAMEBUFFER, gl.COLOR_ATTACHMENT0, gl.RENDERBUFFER, colour));
+    const { framebuffer: target, release } = offscreenTarget(gl, width, height);
     const deadline = performance.now() + MEASURE_BUDGET_MS;
     let slowest = 0;
     for (const m of HEAVIEST_MOMENTS) {
@@ -311,8 +322,7 @@ async function measureEditions() {
       slowest = Math.max(slowest, ms);
       if (performance.now() > deadline) break;
     }
-    gl.deleteFramebuffer(target);
-    gl.deleteRenderbuffer(colour);
+    release();
     if (stopped()) break;
     frameTimes[edition] = slowest;
     sayHowItPlays();

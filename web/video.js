@@ -253,12 +253,8 @@ async function render(making, edition, format, from, to, show) {
   }
 
   // The framebuffer of the edition's size, and how many bands keep each draw short.
-  const framebuffer = gl.createFramebuffer();
-  const colour = gl.createRenderbuffer();
-  gl.bindRenderbuffer(gl.RENDERBUFFER, colour);
-  gl.renderbufferStorage(gl.RENDERBUFFER, gl.RGBA8, width, height);
+  const { framebuffer, release } = offscreenTarget(gl, width, height);
   const into = (drawing) => drawInto(gl, framebuffer, width, height, drawing);
-  into(() => gl.framebufferRenderbuffer(gl.FRAMEBUFFER, gl.COLOR_ATTACHMENT0, gl.RENDERBUFFER, colour));
   const pixels = new Uint8Array(width * height * 4);
   const upright = new Uint8Array(width * height * 4);
   let bands;
@@ -308,8 +304,7 @@ async function render(making, edition, format, from, to, show) {
       clearInterval(ticker);
     }
   } finally {
-    gl.deleteFramebuffer(framebuffer);
-    gl.deleteRenderbuffer(colour);
+    release();
   }
   show(`Making the video: all ${count} frames drawn; finishing the file…`);
   await Promise.all([videoEncoder.flush(), soundEncoder.flush()]);

@@ -129,6 +129,16 @@ export class Chromium {
       await this.send("Input.dispatchKeyEvent", { type, key, code, windowsVirtualKeyCode: keyCode });
   }
 
+  // work() with source run first in every document opened meanwhile.
+  async withScriptOnNewDocument(source, work) {
+    const { identifier } = await this.send("Page.addScriptToEvaluateOnNewDocument", { source });
+    try {
+      return await work();
+    } finally {
+      await this.send("Page.removeScriptToEvaluateOnNewDocument", { identifier });
+    }
+  }
+
   // The page's viewport set to width x height CSS pixels, as a window of that size.
   viewport(width, height) {
     return this.send("Emulation.setDeviceMetricsOverride", { width, height, deviceScaleFactor: 1, mobile: false });

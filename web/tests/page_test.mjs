@@ -165,73 +165,72 @@ test("the start screen measures each edition as the frame benchmark does, answer
 
 test("the picture fits the window, F switches the edition in place, and a slow edition says so", async () => {
   // What the sound did: the page's one source node is started once and stopped only at the end.
-  const { identifier } = await browser.send("Page.addScriptToEvaluateOnNewDocument", {
-    source: `window.sound = { starts: 0, stops: 0 };
+  const countSound = `window.sound = { starts: 0, stops: 0 };
       for (const name of ["start", "stop"]) { const original = AudioBufferSourceNode.prototype[name];
         AudioBufferSourceNode.prototype[name] = function (...rest) { sound[name + "s"]++;
-          return original.apply(this, rest); }; }`,
-  });
-  try {
-    // The start screen's line stays clear of its text in a phone's window.
-    await browser.viewport(360, 640);
-    await browser.open(pageUrl);
-    assert.equal(await browser.waitForState(["ready", "failed"]), "ready");
-    const overlap = await browser.evaluate(`(() => {
-      const line = document.getElementById("line");
-      line.textContent = "A long line of what the show has to say. ".repeat(6);
-      const said = line.getBoundingClientRect();
-      return [...document.querySelectorAll("#screen h1, #screen p")].some((element) => {
-        const r = element.getBoundingClientRect();
-        return r.height > 0 && r.bottom > said.top && r.top < said.bottom; }); })()`);
-    assert.equal(overlap, false);
-
-    await browser.viewport(1280, 720);
-    await browser.open(pageUrl);
-    assert.equal(await browser.waitForState(["ready", "failed"]), "ready");
-    const canvasBox = `(() => { const r = document.getElementById("canvas").getBoundingClientRect();
-      return [r.left, r.top, r.width, r.height]; })()`;
-    const ms = [];
-    const states = new Set();
-    const watch = async (seconds) => {
-      for (const end = Date.now() + seconds * 1000; Date.now() < end; await sleep(0.25)) {
-        const { playing, state } = await browser.evaluate("({ playing: korvatine.playing, state: document.documentElement.dataset.state })");
-        states.add(state);
-        if (playing?.m !== null && playing?.m !== undefined) ms.push(playing.m);
-      }
-    };
-    await browser.press("Enter", "Enter", 13);
-    assert.equal(await browser.waitForState(["playing"], 5), "playing");
-    await watch(1);
-    assert.deepEqual(await browser.evaluate(canvasBox), [0, 0, 1280, 720]);
-    await browser.viewport(1000, 1000); // resized while playing
-    await watch(0.5);
-    assert.deepEqual(await browser.evaluate(canvasBox), [0, 218.75, 1000, 562.5]);
-
-    await browser.press("f", "KeyF", 70);
-    await watch(0.5);
-    assert.equal((await browser.evaluate("korvatine.playing")).edition, "full");
-    assert.deepEqual(await browser.evaluate("[canvas.width, canvas.height]"), [1920, 1080]);
-    // A full-edition frame takes seconds here: after a few, one line says so and names the key.
-    let line = "";
-    for (const end = Date.now() + 20000; !line && Date.now() < end; await watch(0.5)) {
-      line = await browser.evaluate(textOf("line"));
-    }
-    assert.match(line, /^The full edition plays at (under one frame|about \d+ frames) a second here: F switches to the small edition\.$/);
-
-    await browser.press("f", "KeyF", 70);
-    await watch(1);
-    assert.equal((await browser.evaluate("korvatine.playing")).edition, "small");
-    assert.deepEqual([...states], ["playing"]);
-    assert.ok(ms.length > 4 && ms.every((m, k) => k === 0 || m >= ms[k - 1]), `m went back: ${ms.join(" ")}`);
-    assert.deepEqual(await browser.evaluate("sound"), { starts: 1, stops: 0 });
-    await browser.press("Escape", "Escape", 27);
-    assert.equal(await browser.waitForState(["ready"], 5), "ready");
-    assert.deepEqual(await browser.evaluate("sound"), { starts: 1, stops: 1 });
-  } finally {
-    await browser.send("Page.removeScriptToEvaluateOnNewDocument", { identifier });
-    await browser.send("Emulation.clearDeviceMetricsOverride");
-  }
+          return original.apply(this, rest); }; }`;
+  await browser.withScriptOnNewDocument(countSound, () => playAndSwitch()).finally(() =>
+    browser.send("Emulation.clearDeviceMetricsOverride"));
 });
+
+// The test above: the start screen in a phone's window, then a play: Enter, the window resized, F there and back, Escape.
+async function playAndSwitch() {
+  // The start screen's line stays clear of its text in a phone's window.
+  await browser.viewport(360, 640);
+  await browser.open(pageUrl);
+  assert.equal(await browser.waitForState(["ready", "failed"]), "ready");
+  const overlap = await browser.evaluate(`(() => {
+    const line = document.getElementById("line");
+    line.textContent = "A long line of what the show has to say. ".repeat(6);
+    const said = line.getBoundingClientRect();
+    return [...document.querySelectorAll("#screen h1, #screen p")].some((element) => {
+      const r = element.getBoundingClientRect();
+      return r.height > 0 && r.bottom > said.top && r.top < said.bottom; }); })()`);
+  assert.equal(overlap, false);
+
+  await browser.viewport(1280, 720);
+  await browser.open(pageUrl);
+  assert.equal(await browser.waitForState(["ready", "failed"]), "ready");
+  const canvasBox = `(() => { const r = document.getElementById("canvas").getBoundingClientRect();
+    return [r.left, r.top, r.width, r.height]; })()`;
+  const ms = [];
+  const states = new Set();
+  const watch = async (seconds) => {
+    for (const end = Date.now() + seconds * 1000; Date.now() < end; await sleep(0.25)) {
+      const { playing, state } = await browser.evaluate("({ playing: korvatine.playing, state: document.documentElement.dataset.state })");
+      states.add(state);
+      if (playing?.m !== null && playing?.m !== undefined) ms.push(playing.m);
+    }
+  };
+  await browser.press("Enter", "Enter", 13);
+  assert.equal(await browser.waitForState(["playing"], 5), "playing");
+  await watch(1);
+  assert.deepEqual(await browser.evaluate(canvasBox), [0, 0, 1280, 720]);
+  await browser.viewport(1000, 1000); // resized while playing
+  await watch(0.5);
+  assert.deepEqual(await browser.evaluate(canvasBox), [0, 218.75, 1000, 562.5]);
+
+  await browser.press("f", "KeyF", 70);
+  await watch(0.5);
+  assert.equal((await browser.evaluate("korvatine.playing")).edition, "full");
+  assert.deepEqual(await browser.evaluate("[canvas.width, canvas.height]"), [1920, 1080]);
+  // A full-edition frame takes seconds here: after a few, one line says so and names the key.
+  let line = "";
+  for (const end = Date.now() + 20000; !line && Date.now() < end; await watch(0.5)) {
+    line = await browser.evaluate(textOf("line"));
+  }
+  assert.match(line, /^The full edition plays at (under one frame|about \d+ frames) a second here: F switches to the small edition\.$/);
+
+  await browser.press("f", "KeyF", 70);
+  await watch(1);
+  assert.equal((await browser.evaluate("korvatine.playing")).edition, "small");
+  assert.deepEqual([...states], ["playing"]);
+  assert.ok(ms.length > 4 && ms.every((m, k) => k === 0 || m >= ms[k - 1]), `m went back: ${ms.join(" ")}`);
+  assert.deepEqual(await browser.evaluate("sound"), { starts: 1, stops: 0 });
+  await browser.press("Escape", "Escape", 27);
+  assert.equal(await browser.waitForState(["ready"], 5), "ready");
+  assert.deepEqual(await browser.evaluate("sound"), { starts: 1, stops: 1 });
+}
 
 test("the check page shows the designed song's digest as this browser's, from disk and from a web server", async () => {
   // The bytes the native callback hands the device: byte 1 of the song to its end.
@@ -289,10 +288,8 @@ test("Enter plays with sound, Escape ends it, and Web Audio was given the design
 });
 
 test("without Web Audio the picture plays alone and says so in one line", async () => {
-  const { identifier } = await browser.send("Page.addScriptToEvaluateOnNewDocument", {
-    source: "delete window.AudioContext; delete window.AudioBuffer; delete window.AudioBufferSourceNode;",
-  });
-  try {
+  const noWebAudio = "delete window.AudioContext; delete window.AudioBuffer; delete window.AudioBufferSourceNode;";
+  await browser.withScriptOnNewDocument(noWebAudio, async () => {
     await browser.open(pageUrl);
     assert.equal(await browser.waitForState(["ready", "failed"]), "ready");
     await browser.press("Enter", "Enter", 13);
@@ -302,9 +299,7 @@ test("without Web Audio the picture plays alone and says so in one line", async 
     assert.deepEqual(line, { text: "No sound, picture only: this browser has no Web Audio.", shown: true });
     await browser.press("Escape", "Escape", 27);
     assert.equal(await browser.waitForState(["ready"], 5), "ready");
-  } finally {
-    await browser.send("Page.removeScriptToEvaluateOnNewDocument", { identifier });
-  }
+  });
 });
 
 test("without WebGL2 the page says so in one line and throws nothing", async () => {

@@ -191,10 +191,7 @@ test("V on the start screen starts the full video, Escape stops it: ready, nothi
 });
 
 test("a browser that cannot encode is offered no video, and the check page says why in one line", async () => {
-  const { identifier } = await browser.send("Page.addScriptToEvaluateOnNewDocument", {
-    source: "delete window.VideoEncoder;",
-  });
-  try {
+  await browser.withScriptOnNewDocument("delete window.VideoEncoder;", async () => {
     await browser.open(pageUrl);
     assert.equal(await browser.waitForState(["ready", "failed"]), "ready");
     assert.equal(await browser.evaluate("document.getElementById('video-offer').hidden"), true);
@@ -202,7 +199,5 @@ test("a browser that cannot encode is offered no video, and the check page says 
     assert.equal(await browser.waitForState(["checked", "failed"]), "checked");
     const report = await browser.evaluate("document.getElementById('report').textContent");
     assert.match(report, /\n--  Making the video: not offered, this browser has no WebCodecs encoders[^\n]*\n/);
-  } finally {
-    await browser.send("Page.removeScriptToEvaluateOnNewDocument", { identifier });
-  }
+  });
 });
