@@ -47,9 +47,9 @@ console.log(`${cpus()[0].model}, ${cpus().length} cores, Linux ${release()}; ${c
 
 console.log("== the page and its parts (bytes)");
 const page = readFileSync(pagePath, "utf8");
-const built = JSON.parse(/const BUILT = (\{.*\});\n/.exec(page)[1]);
+const built = JSON.parse(/<script type="application\/json" id="built">(.*?)<\/script>/s.exec(page)[1]);
 const shaders = Object.values(built.shaders).reduce((sum, text) => sum + JSON.stringify(text).length, 0);
-const script = page.length - page.indexOf("};\n", page.indexOf("const BUILT")) - 3;
+const script = /<script type="module">(.*?)<\/script>/s.exec(page)[1].length;
 const total = Buffer.byteLength(page);
 const rest = total - built.module.length - built.page.length - shaders;
 console.log(`korvatine.html ${total}: WebAssembly ${built.module.length}, label sheet ${built.page.length}, ` +

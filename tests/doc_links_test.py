@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Every relative link in the README and the pages of docs/ (and web/README.md)
 leads to a file that is there, and every repository path they name in backticks
-(`scripts/play`, `web/show.js`, `tools/pack/`) is there too.
+(`scripts/play`, `web/main.js`, `tools/pack/`) is there too.
 
   doc_links_test.py [TOP]
 

@@ -11,16 +11,18 @@ import pathlib
 BUILDS_FILE = pathlib.Path(__file__).resolve().parent.parent / "builds.txt"
 
 
-def read_builds(path=BUILDS_FILE):
-    """Each build's window and rays per pixel, {name: (width, height, rays)}, from builds.txt."""
-    builds = {}
+def build_rows(path=BUILDS_FILE):
+    """builds.txt's lines, each (name, width, height, rays, windowed or fullscreen)."""
     for line in path.read_text().splitlines():
         fields = line.split()
-        if not fields or fields[0].startswith("#"):
-            continue
-        name, width, height, rays, _window = fields
-        builds[name] = (int(width), int(height), int(rays))
-    return builds
+        if fields and not fields[0].startswith("#"):
+            name, width, height, rays, window = fields
+            yield name, int(width), int(height), int(rays), window
+
+
+def read_builds(path=BUILDS_FILE):
+    """Each build's window and rays per pixel, {name: (width, height, rays)}, from builds.txt."""
+    return {name: (width, height, rays) for name, width, height, rays, _window in build_rows(path)}
 
 
 BUILDS = read_builds()

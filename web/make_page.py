@@ -1,17 +1,20 @@
 #!/usr/bin/env python3
 """Writes the browser edition: one self-contained korvatine.html.
 
-  make_page.py --shell web/page.html --script web/sha256.js --script web/show.js
+  make_page.py --shell web/page.html --bundle page.js [--video-writer]
                --module song.wasm --page page.gray --stream-digest assets/song_stream.sha256
                --shader small shader_small.es.frag --shader full shader_full.es.frag --out korvatine.html
 
-The page carries everything it needs, inline: the song module (WebAssembly) and
-the label sheet's raster (4096 x 4096 grey bytes, as the show rasterises it),
-each deflated and in base64, which the page inflates with the browser's own
-decompression; each edition's shader text in GLSL ES; the scripts; and the
-SHA-256 of the designed song's stream (from byte 1 of the song's little-endian
-samples to its end), from its committed record, for the check page. It prints the page's size and its parts,
-and fails when the page is larger than MAX_BYTES.
+The page carries everything it needs, inline, as JSON in its script element
+"built": the song module (WebAssembly) and the label sheet's raster (4096 x
+4096 grey bytes, as the show rasterises it), each deflated and in base64, which
+the page inflates with the browser's own decompression; each edition's shader
+text in GLSL ES; the editions as builds.txt has them; the SHA-256 of the
+designed song's stream (from byte 1 of the song's little-endian samples to its
+end), from its committed record, for the check page; and whether the bundle
+has the video writer. Then the page's modules, bundled into one script. It
+prints the page's size and its parts, and fails when the page is larger than
+MAX_BYTES.
 """
 
 import argparse
@@ -22,7 +25,7 @@ import sys
 import zlib
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "tools"))
-from shader_text import BUILDS  # noqa: E402
+from shader_text import build_rows  # noqa: E402
 
 MAX_BYTES = 512 << 10
 PAGE_PIXELS = 4096
@@ -49,7 +52,8 @@ def script_json(value):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--shell", required=True, type=pathlib.Path)
-    parser.add_argument("--script", required=True, action="append", type=pathlib.Path)
+    parser.add_argument("--bundle", required=True, type=pathlib.Path)
+    parser.add_argument("--video-writer", action="store_true", help="the bundle has the video's container writer")
     parser.add_argument("--module", required=True, type=pathlib.Path)
     parser.add_argument("--page", required=True, type=pathlib.Path)
     parser.add_argument("--stream-digest", required=True, type=pathlib.Path)
@@ -66,22 +70,26 @@ def main():
         "page": deflated_base64(raster),
         "shaders": shaders,
     }
-    built = dict(parts, pageSize=PAGE_PIXELS, streamDigest=stream_digest(args.stream_digest),
-                 builds={edition: {"width": width, "height": height, "rays": rays}
-                         for edition, (width, height, rays) in BUILDS.items() if edition in shaders})
-    scripts = "\n".join(path.read_text() for path in args.script)
-    script = f'<script type="module">\nconst BUILT = {script_json(built)};\n{scripts}</script>'
+    editions = [{"name": name, "width": width, "height": height, "rays": rays, "fullscreen": window == "fullscreen"}
+                for name, width, height, rays, window in build_rows() if name in shaders]
+    built = dict(parts, pageSize=PAGE_PIXELS, streamDigest=stream_digest(args.stream_digest), editions=editions,
+                 videoWriter=args.video_writer)
+    bundle = args.bundle.read_text()
+    if "</script" in bundle.lower():
+        sys.exit(f"make_page.py: {args.bundle} holds </script, which would end its script element")
     shell = args.shell.read_text()
-    if shell.count("<!--@SCRIPT@-->") != 1:
-        sys.exit(f"make_page.py: {args.shell} has no single <!--@SCRIPT@--> to fill in")
-    page = shell.replace("<!--@SCRIPT@-->", script).encode("utf-8")
+    for mark in ("<!--@BUILT@-->", "<!--@SCRIPT@-->"):
+        if shell.count(mark) != 1:
+            sys.exit(f"make_page.py: {args.shell} has no single {mark} to fill in")
+    page = (shell.replace("<!--@BUILT@-->", f'<script type="application/json" id="built">{script_json(built)}</script>')
+            .replace("<!--@SCRIPT@-->", f'<script type="module">\n{bundle}</script>').encode("utf-8"))
     args.out.write_bytes(page)
 
     sizes = {
         "WebAssembly": len(parts["module"]),
         "label sheet": len(parts["page"]),
         "shader texts": sum(len(script_json(text)) for text in shaders.values()),
-        "script": len(scripts.encode("utf-8")),
+        "script": len(bundle.encode("utf-8")),
     }
     sizes["page and the rest"] = len(page) - sum(sizes.values())
     print(f"{args.out.name}: {len(page)} bytes, {MAX_BYTES - len(page)} under {MAX_BYTES}")

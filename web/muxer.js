@@ -1,5 +1,5 @@
-// The part of Mediabunny the page's video uses, bundled by the build into one
-// script that defines Mediabunny (see web/package.json for the versions).
+// The page's video writer: the part of Mediabunny the video uses (see
+// web/package.json for the version), bundled into the page by the build.
 export {
   BufferTarget,
   EncodedAudioPacketSource,

@@ -8,7 +8,7 @@ const SHA256_ROUND_CONSTANTS = (() => {
   return Uint32Array.from(primes, (p) => (Math.cbrt(p) % 1) * 2 ** 32);
 })();
 
-function sha256Hex(bytes) {
+export function sha256Hex(bytes) {
   const rotate = (x, n) => (x >>> n) | (x << (32 - n));
   const hash = Uint32Array.of(
     0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19);

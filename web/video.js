@@ -1,17 +1,28 @@
-// --- The video: the show rendered offscreen and encoded by the browser ----------
+// The video: the show rendered offscreen and encoded by the browser.
 //
 // Every frame as the capture tool's video has it (frame k of the show at
 // m = k / 60 - 2.080, in the span's frames from its first), drawn into a
 // framebuffer of the edition's size in bands of rows, read back and handed to
 // WebCodecs; the sound is the stream as the device plays it, from the span's
-// start. Mediabunny (bundled into the page by the build) writes the container.
-// The file is offered as a download link once it is complete; nothing is
-// offered after a failure or Escape.
+// start. Mediabunny (bundled into the page by the build, where it has it)
+// writes the container. The file is offered as a download link once it is
+// complete; nothing is offered after a failure or Escape.
+import * as Mediabunny from "video-writer";
+
+import { EDITIONS, FULLSCREEN } from "./editions.js";
+import { keysHtml, keysOf } from "./keys.js";
+import { BAND_MS, bandsFor, frameTimes, measureEditions, stopMeasuring, whenMeasured } from "./measure.js";
+import { fail, pause, say, setState, state, timings } from "./page.js";
+import { draw, drawInto, drawRows, offscreenTarget, picture } from "./picture.js";
+import { startScreenNote } from "./screen.js";
+import { song } from "./sound.js";
+import { clockText } from "./timeline.js";
 
 const VIDEO_FPS = 60;
-// Constant bit rates, so that the file's size is known before it starts. The
-// floor's fine grid is what a low rate loses first (see docs/browser.md).
-const VIDEO_BITRATE = { full: 40e6, small: 6e6 };
+// Constant bit rates, so that the file's size is known before it starts: 0.32
+// bits a pixel (40 Mbit/s at 1920 x 1080 and 60 frames a second), at least 6
+// Mbit/s. The floor's fine grid is what a low rate loses first (see docs/browser.md).
+const videoBitrate = ({ width, height }) => Math.max(6, Math.round((0.32 * width * height * VIDEO_FPS) / 1e6)) * 1e6;
 const AUDIO_BITRATE = 192000;
 const KEYFRAME_EVERY = 2 * VIDEO_FPS;
 
@@ -26,32 +37,34 @@ const SOUND_CHOICES = {
 };
 
 let videoPlan = null; // what this browser encodes, found once
+export let videoFile = null; // the video last made
 
 // The video and sound this browser encodes for an edition, or { problem }.
 function findVideoFormat(edition) {
   videoPlan ??= (async () => {
-    if (typeof Mediabunny === "undefined") return { problem: "this page was built without its video writer" };
+    if (!Mediabunny.Output) return { problem: "this page was built without its video writer" };
     if (typeof VideoEncoder === "undefined" || typeof AudioEncoder === "undefined")
       return { problem: "this browser has no WebCodecs encoders (or not on this page's origin)" };
     const found = {};
-    for (const [name, { width, height }] of Object.entries(BUILT.builds)) {
+    for (const edition of EDITIONS) {
+      const { width, height } = edition;
       for (const choice of VIDEO_CHOICES) {
         const video = {
-          codec: choice.codec, width, height, framerate: VIDEO_FPS, bitrate: VIDEO_BITRATE[name],
+          codec: choice.codec, width, height, framerate: VIDEO_FPS, bitrate: videoBitrate(edition),
           bitrateMode: "constant", latencyMode: "quality", ...(choice.muxCodec === "avc" && { avc: { format: "avc" } }),
         };
         if (!(await VideoEncoder.isConfigSupported(video).catch(() => ({}))).supported) continue;
         const sound = await findSound(choice.sounds);
         if (!sound) continue;
-        found[name] = { ...choice, video, sound };
+        found[edition.name] = { ...choice, video, sound };
         break;
       }
     }
-    if (!found.full || !found.small)
+    if (EDITIONS.some((edition) => !found[edition.name]))
       return { problem: "this browser encodes neither H.264 with AAC or Opus nor VP9 with Opus" };
     return found;
   })();
-  return videoPlan.then((plan) => (plan.problem ? plan : plan[edition]));
+  return videoPlan.then((plan) => (plan.problem ? plan : plan[edition.name]));
 }
 
 // The first sound encoder taken, AAC at the song's rate (44100 Hz), Opus at its
@@ -68,27 +81,28 @@ async function findSound(names) {
 }
 
 // The start screen's button, with how long the video will take once the page
-// has measured the full edition's frame time; and the check page's line.
-async function offerVideo() {
-  const format = await findVideoFormat("full");
+// has measured the full-screen edition's frame time; and the check page's line.
+export async function offerVideo() {
+  const format = await findVideoFormat(FULLSCREEN);
   if (format.problem) return;
+  document.getElementById("video-keys").innerHTML = `${keysHtml(keysOf("video", "start"))}:`;
   document.getElementById("video-offer").hidden = false;
   sayVideoOffer(format);
+  whenMeasured(() => sayVideoOffer(format));
 }
 
 function sayVideoOffer(format) {
-  if (!song || document.getElementById("video-offer").hidden) return; // the check page, or no video here
-  const perFrame = frameTimes.full;
+  const perFrame = frameTimes[FULLSCREEN.name];
   const frames = framesIn(0, songSeconds());
   // The measured frame time is the heaviest moments': an upper bound.
-  const about = perFrame ? `, up to about ${clockText((frames * perFrame) / 1000)} here` : "";
+  const about = perFrame ? `, up to about ${clockText(Math.round((frames * perFrame) / 1000))} here` : "";
   document.getElementById("video-about").textContent =
-    `: the full edition, ${frames} frames at 60 a second, ${format.name} and ${format.sound.name} in ` +
+    ` the ${FULLSCREEN.name} edition, ${frames} frames at 60 a second, ${format.name} and ${format.sound.name} in ` +
     `${format.extension.toUpperCase()}, ${megabytes(fileBytes(format, frames))}${about}`;
 }
 
-async function videoCheckLine() {
-  const format = await findVideoFormat("full");
+export async function videoCheckLine() {
+  const format = await findVideoFormat(FULLSCREEN);
   if (format.problem) return `--  Making the video: not offered, ${format.problem}`;
   return `ok  Making the video: ${format.name} and ${format.sound.name} in ${format.extension.toUpperCase()}`;
 }
@@ -143,22 +157,15 @@ const fileBytes = (format, frames) =>
   ((format.video.bitrate + format.sound.audio.bitrate) * frames) / VIDEO_FPS / 8;
 const megabytes = (bytes) => `about ${bytes >= 1e7 ? Math.round(bytes / 1e6) : (bytes / 1e6).toFixed(1)} MB`;
 
-function clockText(seconds) {
-  const whole = Math.max(Math.round(seconds), 0);
-  const [h, m, s] = [Math.floor(whole / 3600), Math.floor(whole / 60) % 60, whole % 60];
-  return `${h ? `${h}:${String(m).padStart(2, "0")}` : m}:${String(s).padStart(2, "0")}`;
-}
 
 // --- The render ------------------------------------------------------------------
 
 let video = null; // the video being made
 
-const pause = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
-
 // Makes the video of show time [from, to) in an edition; ends in video-done
 // with the link, failed with its line, or (Escape) ready with nothing offered.
-async function makeVideo(edition, from = 0, to = songSeconds(), kbits = 0) {
-  if (video || (root.dataset.state !== "ready" && root.dataset.state !== "video-done")) return;
+export async function makeVideo(edition, from = 0, to = songSeconds(), kbits = 0) {
+  if (video || (state() !== "ready" && state() !== "video-done")) return;
   setState("video");
   stopMeasuring(); // the start screen's measurement of the editions waits
   const holder = document.getElementById("video");
@@ -173,13 +180,13 @@ async function makeVideo(edition, from = 0, to = songSeconds(), kbits = 0) {
     if (kbits) format = { ...format, video: { ...format.video, bitrate: kbits * 1000 } };
     const file = await render(making, edition, format, from, to, (text) => (holder.textContent = text));
     if (making.cancelled) return;
-    const { width, height } = BUILT.builds[edition];
+    const { width, height } = edition;
     const link = document.createElement("a");
     link.href = URL.createObjectURL(file);
     link.download = `korvatine-${width}x${height}-60fps.${format.extension}`;
     link.textContent = `Download ${link.download} (${(file.size / 1e6).toFixed(1)} MB)`;
     holder.append(holder.textContent ? " " : "", link);
-    window.korvatine.videoFile = file;
+    videoFile = file;
     setState("video-done");
   } catch (error) {
     if (making.cancelled) return;
@@ -188,24 +195,26 @@ async function makeVideo(edition, from = 0, to = songSeconds(), kbits = 0) {
   } finally {
     for (const encoder of making.encoders) if (encoder.state !== "closed") encoder.close();
     if (video === making) video = null;
-    if (root.dataset.state === "ready" || root.dataset.state === "video-done") measureEditions();
+    if (state() === "ready" || state() === "video-done") measureEditions();
   }
 }
 
-// Escape: the render stops between two steps, and nothing is offered.
-function cancelVideo() {
+// Escape: the render stops between two steps, and nothing is offered; from a
+// video made, back to the start screen.
+export function leaveVideo() {
+  if (state() === "video-done") return setState("ready");
   if (!video) return;
   video.cancelled = true;
   video.output?.cancel().catch(() => {});
   document.getElementById("video").textContent = "";
   setState("ready");
-  say(startScreenNote);
+  say(startScreenNote());
 }
 
 async function render(making, edition, format, from, to, show) {
   const { gl } = picture;
-  const program = picture.programs[edition];
-  const { width, height } = BUILT.builds[edition];
+  const program = picture.programs[edition.name];
+  const { width, height } = edition;
   const first = Math.ceil(from * VIDEO_FPS - 1e-9);
   const count = framesIn(from, to);
   if (!count) throw new Error("the span holds no frame");
@@ -260,17 +269,18 @@ async function render(making, edition, format, from, to, show) {
   let bands;
   try {
     // Measured on the start screen already, or probed now.
-    bands = frameTimes[edition] !== undefined ? bandsFor(edition) : 0;
+    bands = frameTimes[edition.name] !== undefined ? bandsFor(edition) : 0;
     if (!bands) into(() => (bands = probeBands(gl, program, width, height)));
     const started = (making.started = performance.now());
     let done = 0;
     const progress = () => {
       const elapsed = (performance.now() - started) / 1000;
       const rate = done / Math.max(elapsed, 1e-9);
-      const left = done ? clockText((count - done) / rate) : "…";
+      const left = done ? clockText(Math.round((count - done) / rate)) : "…";
       show(`Making the video: frame ${done} of ${count}, ${((first + done) / VIDEO_FPS).toFixed(2)} s of the show ` +
         `(to ${((first + count) / VIDEO_FPS).toFixed(2)}), ${rate.toFixed(2)} frames a second, ` +
-        `${clockText(elapsed)} elapsed, ${left} left; ${megabytes(fileBytes(format, count))}. Escape stops it.`);
+        `${clockText(Math.round(elapsed))} elapsed, ${left} left; ${megabytes(fileBytes(format, count))}. ` +
+        `${keysOf("leave-video", "video").join(" or ")} stops it.`);
     };
     progress();
     const ticker = setInterval(progress, 1000);
@@ -336,10 +346,9 @@ function probeBands(gl, program, width, height) {
   return Math.min(Math.max(Math.ceil((probes * slowest) / BAND_MS), 1), height);
 }
 
-// #video[&small][&from=S][&to=S]: the render at once, without a gesture.
-async function videoByLink(options) {
-  await prepareShow();
-  if (root.dataset.state !== "ready") return;
+// #video[&EDITION][&from=S][&to=S][&bitrate=KBITS]: the render at once, without a gesture.
+export async function videoByLink(options) {
+  if (state() !== "ready") return;
   const from = options.has("from") ? Number(options.get("from")) : 0;
   const to = options.has("to") ? Number(options.get("to")) : songSeconds();
   if (!(from >= 0 && to <= songSeconds() && from < to))
@@ -347,11 +356,5 @@ async function videoByLink(options) {
   const kbits = Number(options.get("bitrate") ?? 0);
   if (!(Number.isInteger(kbits) && (kbits === 0 || (kbits >= 100 && kbits <= 200000))))
     return fail("The video was not made: bitrate takes a whole number of kbit/s from 100 to 200000.");
-  await makeVideo(options.has("small") ? "small" : "full", from, to, kbits);
+  await makeVideo(EDITIONS.find((edition) => options.has(edition.name)) ?? FULLSCREEN, from, to, kbits);
 }
-
-document.addEventListener("keydown", (event) => {
-  if (event.key !== "Escape") return;
-  if (root.dataset.state === "video") cancelVideo();
-  else if (root.dataset.state === "video-done") setState("ready");
-});

@@ -12,6 +12,11 @@ import { join } from "node:path";
 export const SYSTEM_WEBGL = ["--use-gl=angle", "--use-angle=gl-egl", "--ignore-gpu-blocklist"];
 export const SWIFTSHADER_WEBGL = ["--use-angle=swiftshader", "--enable-unsafe-swiftshader"];
 
+// Headless Chromium has no pointer at all, and so matches (hover: none) as a
+// touch screen does: the tests' browser has a desktop's mouse, as a viewer's
+// has, unless a test turns on touch emulation.
+const DESKTOP_POINTER = "--blink-settings=primaryHoverType=2,availableHoverTypes=2,primaryPointerType=4,availablePointerTypes=4";
+
 export class Chromium {
   // extraFlags: more command-line flags (--disable-webgl, say); env: more
   // environment (XDG_RUNTIME_DIR of a sound server, say); webgl: the renderer's flags.
@@ -21,7 +26,8 @@ export class Chromium {
     const flags = [
       "--headless=new", "--no-sandbox", ...webgl, "--remote-debugging-pipe", `--user-data-dir=${home}/profile`,
       "--no-first-run", "--disable-background-networking", "--disable-component-update", "--disable-sync",
-      "--autoplay-policy=no-user-gesture-required", "--window-size=1280,800", "--hide-scrollbars", ...extraFlags,
+      "--autoplay-policy=no-user-gesture-required", "--window-size=1280,800", "--hide-scrollbars", DESKTOP_POINTER,
+      ...extraFlags,
       "about:blank",
     ];
     const child = spawn("chromium", flags, {

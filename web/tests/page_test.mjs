@@ -70,6 +70,16 @@ async function timeTo(page, url, state, seconds) {
 
 const textOf = (id) => `document.getElementById(${JSON.stringify(id)}).textContent`;
 
+// What the sound did: each start of a source node with its offset in the song
+// (seconds), and how many stops; read back as window.sound.
+const WATCH_SOUND = `window.sound = { starts: [], stops: 0 };
+  const { start, stop } = AudioBufferSourceNode.prototype;
+  AudioBufferSourceNode.prototype.start = function (when = 0, offset = 0, ...rest) {
+    sound.starts.push(offset); return start.call(this, when, offset, ...rest); };
+  AudioBufferSourceNode.prototype.stop = function (...rest) { sound.stops++; return stop.apply(this, rest); };`;
+const playing = () => browser.evaluate("korvatine.playing");
+const sound = () => browser.evaluate("window.sound");
+
 let browser;
 before(async () => {
   assert.ok(existsSync(pagePath), `${pagePath} is missing: the build makes it where emscripten is installed`);
@@ -164,12 +174,8 @@ test("the start screen measures each edition as the frame benchmark does, answer
 });
 
 test("the picture fits the window, F switches the edition in place, and a slow edition says so", async () => {
-  // What the sound did: the page's one source node is started once and stopped only at the end.
-  const countSound = `window.sound = { starts: 0, stops: 0 };
-      for (const name of ["start", "stop"]) { const original = AudioBufferSourceNode.prototype[name];
-        AudioBufferSourceNode.prototype[name] = function (...rest) { sound[name + "s"]++;
-          return original.apply(this, rest); }; }`;
-  await browser.withScriptOnNewDocument(countSound, () => playAndSwitch()).finally(() =>
+  // The page's one source node is started once and stopped only at the end.
+  await browser.withScriptOnNewDocument(WATCH_SOUND, () => playAndSwitch()).finally(() =>
     browser.send("Emulation.clearDeviceMetricsOverride"));
 });
 
@@ -219,18 +225,173 @@ async function playAndSwitch() {
   for (const end = Date.now() + 20000; !line && Date.now() < end; await watch(0.5)) {
     line = await browser.evaluate(textOf("line"));
   }
-  assert.match(line, /^The full edition plays at (under one frame|about \d+ frames) a second here: F switches to the small edition\.$/);
+  assert.match(line, /^The full edition plays at (under one frame|about (one|\d+) frames?) a second here: F switches to the small edition\.$/);
 
   await browser.press("f", "KeyF", 70);
   await watch(1);
   assert.equal((await browser.evaluate("korvatine.playing")).edition, "small");
   assert.deepEqual([...states], ["playing"]);
   assert.ok(ms.length > 4 && ms.every((m, k) => k === 0 || m >= ms[k - 1]), `m went back: ${ms.join(" ")}`);
-  assert.deepEqual(await browser.evaluate("sound"), { starts: 1, stops: 0 });
+  assert.deepEqual(await sound(), { starts: [0], stops: 0 });
   await browser.press("Escape", "Escape", 27);
   assert.equal(await browser.waitForState(["ready"], 5), "ready");
-  assert.deepEqual(await browser.evaluate("sound"), { starts: 1, stops: 1 });
+  assert.deepEqual(await sound(), { starts: [0], stops: 1 });
 }
+
+test("Space and K pause and resume, arrows and digits seek, the sound from the picture's moment; M mutes; " +
+  "a hidden page pauses; Tab reaches every control", () => browser.withScriptOnNewDocument(WATCH_SOUND, async () => {
+  await browser.open(pageUrl);
+  assert.equal(await browser.waitForState(["ready", "failed"]), "ready");
+  await browser.press("Enter", "Enter", 13);
+  assert.equal(await browser.waitForState(["playing"], 5), "playing");
+  await sleep(1);
+  // Paused, the picture holds the moment's own frame, and the sound is stopped.
+  await browser.press(" ", "Space", 32);
+  await sleep(0.4);
+  const held = await playing();
+  await sleep(0.6);
+  assert.deepEqual(await playing(), held);
+  assert.equal(held.paused, true);
+  assert.ok(Math.abs(held.m + 2.08 - held.position) < 1e-6, `the frame at m = ${held.m}, the moment ${held.position}`);
+  assert.deepEqual(await sound(), { starts: [0], stops: 1 });
+  // After a seek, the sound starts from the new moment, and the next frame shows
+  // the moment heard by then: past it by no more than the time that frame took to come.
+  const soundFollowsPicture = async (what) => {
+    await sleep(0.4);
+    const [{ starts }, { seek }] = [await sound(), await browser.evaluate("korvatine.timings")];
+    const ahead = seek.at - starts.at(-1);
+    assert.ok(ahead >= 0 && ahead <= seek.ms / 1000 + 1 / 60, `${what}: sound from ${starts.at(-1)}, ` +
+      `the frame ${seek.ms} ms later at ${seek.at}`);
+    return starts.at(-1);
+  };
+  await browser.press("k", "KeyK", 75);
+  assert.equal(Math.abs((await sound()).starts.at(-1) - held.position) < 1e-3, true);
+  assert.equal((await playing()).paused, false);
+  const { duration } = await playing();
+  for (const [key, code, keyCode, by] of [["ArrowRight", "ArrowRight", 39, 5], ["5", "Digit5", 53],
+    ["j", "KeyJ", 74, -10]]) {
+    const before = (await playing()).position;
+    await browser.press(key, code, keyCode);
+    const to = await soundFollowsPicture(key);
+    if (by) assert.ok(to - before >= by && to - before < by + 0.5, `${key} from ${before} to ${to}`);
+    else assert.equal(to, duration / 2);
+  }
+  // A seek while paused shows the new moment's frame, and plays no sound.
+  await browser.press("k", "KeyK", 75);
+  await browser.press("3", "Digit3", 51);
+  await sleep(0.4);
+  const starts = (await sound()).starts.length;
+  const sought = await playing();
+  assert.equal(sought.paused, true);
+  assert.ok(Math.abs(sought.position - 0.3 * duration) < 1e-6 && Math.abs(sought.m + 2.08 - sought.position) < 1e-6);
+  // M mutes and unmutes without stopping the show.
+  await browser.press(" ", "Space", 32);
+  await browser.press("m", "KeyM", 77);
+  await sleep(0.3);
+  assert.deepEqual([(await playing()).muted, (await playing()).paused], [true, false]);
+  assert.equal((await sound()).starts.length, starts + 1);
+  await browser.press("m", "KeyM", 77);
+  assert.equal((await playing()).muted, false);
+  // Every control is a button or input with a name, reached with Tab.
+  const named = new Set();
+  for (let k = 0; k < 12; k++) {
+    await browser.press("Tab", "Tab", 9);
+    const focused = await browser.evaluate(`(() => { const e = document.activeElement;
+      return e.closest("#controls") ? e.tagName + " " + e.getAttribute("aria-label") : null; })()`);
+    if (focused) named.add(focused);
+  }
+  assert.deepEqual([...named].sort(), ["BUTTON A link to this moment", "BUTTON End the show", "BUTTON Full screen",
+    "BUTTON Mute", "BUTTON Pause", "BUTTON The small edition, 640 × 360: switch to the full edition",
+    "INPUT Show time"].sort());
+  // Another tab in front hides the page: the show pauses, and is paused when it comes back.
+  const { targetId } = await browser.send("Target.createTarget", { url: "about:blank" });
+  await sleep(0.5);
+  await browser.send("Target.closeTarget", { targetId });
+  await sleep(0.3);
+  const back = await playing();
+  assert.equal(back.paused, true);
+  assert.equal(await browser.evaluate("document.documentElement.classList.contains('controls-shown')"), true);
+  assert.equal(await browser.waitForState(["playing"], 1), "playing");
+  await browser.press("Escape", "Escape", 27);
+  assert.equal(await browser.waitForState(["ready"], 5), "ready");
+}));
+
+test("#t=30 plays from 30 s, and the song's end brings the start screen back", () =>
+  browser.withScriptOnNewDocument(WATCH_SOUND, async () => {
+    await browser.open(`${pageUrl}#t=30`);
+    assert.equal(await browser.waitForState(["ready", "failed"]), "ready");
+    assert.equal(await browser.evaluate(textOf("play-small")), "Play from 0:30");
+    await browser.press("Enter", "Enter", 13);
+    assert.equal(await browser.waitForState(["playing"], 5), "playing");
+    await sleep(0.5);
+    assert.deepEqual((await sound()).starts, [30]);
+    assert.ok((await playing()).m >= 30 - 2.08);
+    await browser.open(`${pageUrl}#t=75.5`);
+    assert.equal(await browser.waitForState(["ready", "failed"]), "ready");
+    await browser.press("Enter", "Enter", 13);
+    assert.equal(await browser.waitForState(["playing"], 5), "playing");
+    await sleep(0.5);
+    assert.equal(await browser.waitForState(["ready"], 5), "ready");
+    assert.equal(await browser.evaluate(textOf("play-small")), "Play");
+    assert.equal(await browser.evaluate("location.hash"), "");
+  }));
+
+// A tap at the middle of an element, as a finger makes it.
+async function tap(selector) {
+  const [x, y] = await browser.evaluate(`(() => { const r = document.querySelector(${JSON.stringify(selector)})
+    .getBoundingClientRect(); return [r.left + r.width / 2, r.top + r.height / 2]; })()`);
+  await browser.send("Input.dispatchTouchEvent", { type: "touchStart", touchPoints: [{ x, y }] });
+  await browser.send("Input.dispatchTouchEvent", { type: "touchEnd", touchPoints: [] });
+  await sleep(0.2);
+}
+
+const phone = (width, height) => browser.send("Emulation.setDeviceMetricsOverride",
+  { width, height, deviceScaleFactor: 2, mobile: true, screenOrientation:
+    { type: width < height ? "portraitPrimary" : "landscapePrimary", angle: width < height ? 0 : 90 } });
+
+test("on a phone's touch screen no key is named, a tap plays, a tap shows the controls, and they pause and end",
+  async () => {
+    await phone(390, 844);
+    await browser.send("Emulation.setTouchEmulationEnabled", { enabled: true, maxTouchPoints: 5 });
+    try {
+      await browser.open(pageUrl);
+      assert.equal(await browser.waitForState(["ready", "failed"]), "ready");
+      const keyNamed = /<kbd>|\b(Enter|Space|Escape|F|V|K|M)\b/;
+      assert.doesNotMatch(await browser.evaluate("document.body.innerText"), keyNamed);
+      writeFileSync(join(pictures, "phone_start.png"), await browser.screenshot(390, 844));
+      await tap("#play-small");
+      assert.equal(await browser.waitForState(["playing"], 5), "playing");
+      const shown = () => browser.evaluate("document.documentElement.classList.contains('controls-shown')");
+      await sleep(3.5); // the controls shown at the start hide again
+      assert.equal(await shown(), false);
+      await tap("#stage canvas");
+      assert.equal(await shown(), true);
+      assert.equal((await playing()).paused, false); // a tap shows the controls; it does not pause
+      // A slow edition's line names the control, not a key.
+      let line = "";
+      for (const end = Date.now() + 8000; !line && Date.now() < end; await sleep(0.25)) line = await browser.evaluate(textOf("line"));
+      assert.match(line, /the edition button/);
+      assert.doesNotMatch(line, keyNamed);
+      await tap("#play-pause");
+      assert.equal((await playing()).paused, true);
+      writeFileSync(join(pictures, "phone_paused.png"), await browser.screenshot(390, 844));
+      // On its side, the controls still fit the screen, none over another.
+      await phone(844, 390);
+      await sleep(0.3);
+      const boxes = await browser.evaluate(`[...document.querySelectorAll("#controls button, #timeline")].map((e) => {
+        const r = e.getBoundingClientRect(); return [r.left, r.top, r.right, r.bottom]; })`);
+      for (const [k, [left, top, right, bottom]] of boxes.entries()) {
+        assert.ok(left >= 0 && top >= 0 && right <= 844 && bottom <= 390, `control ${k} at ${left} ${top} ${right} ${bottom}`);
+        for (const [l, t, r, b] of boxes.slice(k + 1)) assert.ok(r <= left || l >= right || b <= top || t >= bottom);
+      }
+      writeFileSync(join(pictures, "phone_landscape.png"), await browser.screenshot(844, 390));
+      await tap("#end");
+      assert.equal(await browser.waitForState(["ready"], 5), "ready");
+    } finally {
+      await browser.send("Emulation.setTouchEmulationEnabled", { enabled: false });
+      await browser.send("Emulation.clearDeviceMetricsOverride");
+    }
+  });
 
 test("the check page shows the designed song's digest as this browser's, from disk and from a web server", async () => {
   // The bytes the native callback hands the device: byte 1 of the song to its end.

@@ -19,7 +19,7 @@ import { Chromium } from "./chromium.mjs";
 const [pagePath, capture] = process.argv.slice(2).map((path) => resolve(path));
 // Where the build could not have the video writer (npm had no registry), it made
 // the page without its video and said so: nothing here to test, and CTest says skipped.
-if (!/\bvar Mediabunny\s*=/.test(readFileSync(pagePath, "utf8"))) {
+if (!/<script type="application\/json" id="built">[^<]*"videoWriter":true/.test(readFileSync(pagePath, "utf8"))) {
   console.log(`${pagePath} was built without its video writer (scripts/setup's npm ci in web/ failed): skipped`);
   process.exit(77);
 }
@@ -186,7 +186,7 @@ test("V on the start screen starts the full video, Escape stops it: ready, nothi
   assert.equal(await browser.waitForState(["ready"], 5), "ready");
   await new Promise((resolve) => setTimeout(resolve, 2000)); // nothing turns up late either
   assert.deepEqual(await browser.evaluate("[document.documentElement.dataset.state, document.querySelectorAll('a[download]').length, " +
-    "korvatine.videoFile === undefined]"), ["ready", 0, true]);
+    "korvatine.videoFile === null]"), ["ready", 0, true]);
   assert.deepEqual(browser.errors, []);
 });
 
