@@ -1,7 +1,7 @@
 // The browser edition's numbers, in Debian's headless Chromium beside the
 // native programs on this machine: the page's size and parts, song synthesis,
-// the time from opening the page to its start screen and from Enter to the
-// first frame, the small edition's frame time playing, and each edition's
+// the time from opening the page to its start screen, from Enter to the first
+// frame and from a seek or a pause to its frame, the small edition's frame time playing, and each edition's
 // frame time as the start screen measures it beside the frame benchmark's at
 // the same moments, on llvmpipe and in SwiftShader. Prints the machine first.
 //
@@ -74,7 +74,8 @@ console.log(`native ${spread(native)}; in the page ${spread(inPage)}; ${ratio} t
 const renderers = { llvmpipe: SYSTEM_WEBGL, SwiftShader: SWIFTSHADER_WEBGL };
 const results = {};
 for (const [name, webgl] of Object.entries(renderers)) {
-  const result = (results[name] = { ready: [], firstFrame: [], frameTimes: [], small: [], full: [], measuring: [], stall: [] });
+  const result = (results[name] = { ready: [], firstFrame: [], seek: [], pause: [], frameTimes: [], small: [], full: [],
+    measuring: [], stall: [] });
   for (let round = 0; round < rounds; round++) {
     await withBrowser(async (browser) => {
       await browser.open(pageUrl);
@@ -84,6 +85,13 @@ for (const [name, webgl] of Object.entries(renderers)) {
       await browser.waitForState(["playing"]);
       await sleep(3); // past the title card
       result.firstFrame.push(await browser.evaluate("korvatine.timings.firstFrame"));
+      // A seek (→) to its first frame on screen, and a pause (Space) to its held frame, then on.
+      for (const [what, key, code, keyCode] of [["seek", "ArrowRight", "ArrowRight", 39], ["pause", " ", "Space", 32]]) {
+        await browser.press(key, code, keyCode);
+        await sleep(1);
+        result[what].push((await browser.evaluate(`korvatine.timings.${what}`)).ms);
+      }
+      await browser.press(" ", "Space", 32);
       // Frames as the show draws them, 30 in a row.
       result.frameTimes.push(await browser.evaluate(`new Promise((resolve) => {
         let frames = 0; const started = performance.now();
@@ -103,9 +111,11 @@ for (const [name, webgl] of Object.entries(renderers)) {
     }, webgl);
   }
 }
-console.log("== opening the page to its start screen, and Enter (at once) to the first frame, ms (a new browser each run)");
+console.log("== opening the page to its start screen, Enter (at once) to the first frame, and a seek and a pause to " +
+  "their frames on screen, ms (a new browser each run)");
 for (const [name, result] of Object.entries(results))
-  console.log(`${name}: to the start screen ${spread(result.ready)}; Enter to the first frame ${spread(result.firstFrame)}`);
+  console.log(`${name}: to the start screen ${spread(result.ready)}; Enter to the first frame ${spread(result.firstFrame)}; ` +
+    `a seek to its first frame ${spread(result.seek)}; a pause to its held frame ${spread(result.pause)}`);
 const frameTimes = results.llvmpipe.frameTimes;
 
 console.log("== each edition's frame time as the start screen measures it (the slower of m = 5 and 67.5), ms");

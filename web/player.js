@@ -79,9 +79,10 @@ export function togglePause() {
     show.frames = [];
     changed("resume");
   } else {
-    playback.pause();
-    show.pausedAt = performance.now();
-    show.stale = true; // the held frame is the moment's own
+    // The frame on screen is held, and its moment is where the show goes on from.
+    const shown = show.m === undefined ? undefined : show.m + song.titleCard;
+    playback.pause(shown);
+    show.timed = { what: "pause", since: performance.now(), at: playback.position() };
     changed("pause");
   }
 }
@@ -92,7 +93,7 @@ export function seek(how) {
   playback.seek(seekTarget(playback.position(), song.duration, how));
   show.frames = [];
   show.stale = true;
-  show.soughtAt = performance.now();
+  show.timed = { what: "seek", since: performance.now() };
   changed("seek");
 }
 
@@ -116,6 +117,13 @@ function frame() {
     playing.note = `No sound, picture only: ${playback.alone}.`;
     say(playing.note);
   }
+  // How long a seek or a pause took to its frame on screen (it is, when the
+  // next frame is asked for), and the moment that frame shows.
+  const { timed } = playing;
+  if (timed?.at !== undefined) {
+    timings[timed.what] = { ms: performance.now() - timed.since, at: timed.at };
+    playing.timed = null;
+  }
   if (!playback.paused || playing.stale) {
     playing.m = position - song.titleCard;
     playing.stale = false;
@@ -123,10 +131,7 @@ function frame() {
     const now = performance.now();
     // The first frame is on screen when the next one is asked for.
     if (playing.drawn++ === 1) timings.firstFrame = now - playing.requestedAt;
-    // How long a seek or a pause took to its frame, and the moment that frame shows.
-    if (playing.soughtAt) timings.seek = { ms: now - playing.soughtAt, at: position };
-    if (playing.pausedAt) timings.pause = { ms: now - playing.pausedAt, at: position };
-    playing.soughtAt = playing.pausedAt = null;
+    if (playing.timed) playing.timed.at = position;
     if (!playback.paused) watchFrameRate(playing, now);
     changed("frame");
   }

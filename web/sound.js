@@ -135,10 +135,10 @@ export class Playback {
     setTimeout(refused, 1500);
   }
 
-  // Holds the moment heard; the sound stops at once.
-  pause() {
+  // Holds the moment heard, or an earlier one (the picture's); the sound stops at once.
+  pause(at = this.position()) {
     if (this.held !== null) return;
-    this.held = this.position();
+    this.held = Math.min(at, this.position());
     this.take++;
     this.stopSound();
   }
