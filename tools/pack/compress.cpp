@@ -87,6 +87,33 @@ std::uint32_t float_bits(float value) {
     return bits;
 }
 
+// The stub's assembler include: the model and the image's size and checksum,
+// and the stub's memory and hash as context_mixing.hpp sets them.
+std::string stub_include(const Model& model, const Bytes& image, const std::string& source) {
+    std::string include = "# Written by korvatine_compress from " + source + ".\n";
+    char line[128];
+    auto set = [&](const char* name, unsigned long value) {
+        std::snprintf(line, sizeof line, "        .set %s, 0x%lx\n", name, value);
+        include += line;
+    };
+    set("MODEL_COUNT", model.masks.size());
+    set("IMAGE_SIZE", image.size());
+    set("CHECKSUM", context_mixing::checksum(image));
+    set("DELTA_BITS", float_bits(model.delta));
+    set("ETA_BITS", float_bits(model.eta));
+    set("TABLE", context_mixing::TABLE);
+    set("TABLE_BIT", __builtin_ctz(context_mixing::TABLE));
+    set("TABLE_END", context_mixing::TABLE_END);
+    set("RECORDS", context_mixing::RECORDS_END);
+    set("HASH_MULTIPLIER", context_mixing::K1);
+    include += "        .macro MODEL_MASKS\n        .short ";
+    for (std::size_t i = 0; i < model.masks.size(); ++i) {
+        std::snprintf(line, sizeof line, "%s0x%04x", i ? ", " : "", model.masks[i]);
+        include += line;
+    }
+    return include + "\n        .endm\n";
+}
+
 int compress(const std::string& model_path, const std::string& image_path, const std::string& payload_path,
              const std::string& include_path) {
     const Model model = read_model(model_path);
@@ -95,23 +122,7 @@ int compress(const std::string& model_path, const std::string& image_path, const
     if (context_mixing::decode(payload, model, image.size()) != image)
         die("the reference decoder does not give " + image_path + " back");
     write_file(payload_path, std::string(payload.begin(), payload.end()));
-    char line[128];
-    std::string include = "# Written by korvatine_compress from " + model_path + " and " + image_path + ".\n";
-    std::snprintf(line, sizeof line, "        .set MODEL_COUNT, %zu\n        .set IMAGE_SIZE, %zu\n",
-                  model.masks.size(), image.size());
-    include += line;
-    std::snprintf(line, sizeof line, "        .set CHECKSUM, 0x%08x\n        .set DELTA_BITS, 0x%08x\n",
-                  context_mixing::checksum(image), float_bits(model.delta));
-    include += line;
-    std::snprintf(line, sizeof line,
-                  "        .set ETA_BITS, 0x%08x\n        .macro MODEL_MASKS\n        .short ",
-                  float_bits(model.eta));
-    include += line;
-    for (std::size_t i = 0; i < model.masks.size(); ++i) {
-        std::snprintf(line, sizeof line, "%s0x%04x", i ? ", " : "", model.masks[i]);
-        include += line;
-    }
-    write_file(include_path, include + "\n        .endm\n");
+    write_file(include_path, stub_include(model, image, model_path + " and " + image_path));
     std::printf("%zu\n", payload.size());
     return 0;
 }
