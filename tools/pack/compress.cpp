@@ -2,7 +2,8 @@
 //
 //   korvatine_compress compress MODEL IMAGE PAYLOAD INCLUDE
 //       compresses IMAGE, checks that the reference decoder gives it back, writes
-//       the payload and the stub's assembler include (the model and the sizes)
+//       the payload and the stub's assembler include (the model, the image's size and
+//       checksum, and the stub's memory and hash from context_mixing.hpp)
 //   korvatine_compress decode MODEL PAYLOAD SIZE OUT
 //       the reference decoder alone
 //   korvatine_compress size MODEL IMAGE...
@@ -20,6 +21,7 @@
 #include <thread>
 
 #include "context_mixing.hpp"
+#include "tools/command_line.hpp"
 
 namespace {
 
@@ -29,6 +31,15 @@ using Bytes = std::vector<std::uint8_t>;
 [[noreturn]] void die(const std::string& message) {
     std::fprintf(stderr, "korvatine_compress: %s\n", message.c_str());
     std::exit(1);
+}
+
+int usage_error(const std::string& problem) {
+    std::fprintf(stderr,
+                 "korvatine_compress: %s\nusage: korvatine_compress compress MODEL IMAGE PAYLOAD INCLUDE | "
+                 "decode MODEL "
+                 "PAYLOAD SIZE OUT | size MODEL IMAGE... | search MODEL IMAGE... [--rounds N]\n",
+                 problem.c_str());
+    return 2;
 }
 
 Bytes read_file(const std::string& path) {
@@ -192,31 +203,38 @@ int search(const std::string& model_path, const std::vector<Bytes>& images, int 
 } // namespace
 
 int main(int argc, char** argv) {
-    const std::vector<std::string> arguments(argv + 1, argv + argc);
-    if (arguments.size() == 5 && arguments[0] == "compress")
-        return compress(arguments[1], arguments[2], arguments[3], arguments[4]);
-    if (arguments.size() == 5 && arguments[0] == "decode") {
-        const Bytes image = context_mixing::decode(read_file(arguments[2]), read_model(arguments[1]),
-                                                   std::stoul(arguments[3]));
-        write_file(arguments[4], std::string(image.begin(), image.end()));
+    if (argc < 2) return usage_error("no command given");
+    const std::string command = argv[1];
+    std::vector<ToolOption> options;
+    if (command == "search") options.push_back({"rounds", true});
+    const CommandLine command_line(argc - 1, argv + 1, options, true);
+    if (!command_line.problem().empty()) return usage_error(command_line.problem());
+    const std::vector<std::string>& operands = command_line.operands();
+    if (command == "compress" && operands.size() == 4)
+        return compress(operands[0], operands[1], operands[2], operands[3]);
+    if (command == "decode" && operands.size() == 4) {
+        const Bytes image =
+            context_mixing::decode(read_file(operands[1]), read_model(operands[0]), std::stoul(operands[2]));
+        write_file(operands[3], std::string(image.begin(), image.end()));
         return 0;
     }
-    if (arguments.size() >= 3 && arguments[0] == "size") {
-        const Model model = read_model(arguments[1]);
-        for (std::size_t i = 2; i < arguments.size(); ++i)
-            std::printf("%zu\n", context_mixing::encode(read_file(arguments[i]), model).size());
+    if (command == "size" && operands.size() >= 2) {
+        const Model model = read_model(operands[0]);
+        for (std::size_t i = 1; i < operands.size(); ++i)
+            std::printf("%zu\n", context_mixing::encode(read_file(operands[i]), model).size());
         return 0;
     }
-    if (arguments.size() >= 3 && arguments[0] == "search") {
+    if (command == "search" && operands.size() >= 2) {
+        const std::string rounds = command_line.has("rounds") ? command_line.value("rounds") : "100";
+        if (rounds.empty() || rounds.find_first_not_of("0123456789") != std::string::npos)
+            return usage_error("--rounds takes a number of rounds");
         std::vector<Bytes> images;
-        int rounds = 100;
-        for (std::size_t i = 2; i < arguments.size(); ++i)
-            if (arguments[i] == "--rounds" && i + 1 < arguments.size())
-                rounds = std::stoi(arguments[++i]);
-            else
-                images.push_back(read_file(arguments[i]));
-        return search(arguments[1], images, rounds);
+        for (std::size_t i = 1; i < operands.size(); ++i)
+            images.push_back(read_file(operands[i]));
+        return search(operands[0], images, std::stoi(rounds));
     }
-    die("usage: compress MODEL IMAGE PAYLOAD INCLUDE | decode MODEL PAYLOAD SIZE OUT | size MODEL IMAGE... | "
-        "search MODEL IMAGE... [--rounds N]");
+    return usage_error(command == "compress" || command == "decode" || command == "size" ||
+                               command == "search"
+                           ? "wrong number of arguments for " + command
+                           : "unknown command '" + command + "'");
 }
