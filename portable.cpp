@@ -11,19 +11,18 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "label_fonts.h"
+
 namespace portable {
 
-// The names the label sheet asks for, and the fonts' own PostScript names.
+// The names the label sheet asks for, and the fonts' own PostScript names
+// (assets/label_fonts.txt).
 struct LabelFont {
     const char* sheet_name;
     const char* postscript_name;
 };
-constexpr LabelFont LABEL_FONTS[] = {
-    {"FreeSans", "FreeSans"},
-    {"FreeSans-Bold", "FreeSansBold"},
-    {"FreeSans-Italic", "FreeSansOblique"}, // FreeFont's oblique face is the italic
-    {"DejaVuSans", "DejaVuSans"},
-};
+constexpr LabelFont LABEL_FONTS[] = {LABEL_FONT_ROWS};
+constexpr int LABEL_FONT_COUNT = sizeof LABEL_FONTS / sizeof *LABEL_FONTS;
 
 // A text built in a fixed buffer; what does not fit makes it unusable.
 template <unsigned capacity> struct Text {
@@ -46,7 +45,7 @@ template <unsigned capacity> struct Text {
 // every other name and for its substitutes, then the sheet's fonts, which win
 // because later entries of one map replace earlier ones.
 static Text<4 * 8192 + 256> font_map;
-static Text<128 * 4> missing;
+static Text<128 * LABEL_FONT_COUNT> missing;
 static char font_file[4096];
 
 // The file of the installed font with this PostScript name, preferring
@@ -114,7 +113,7 @@ static void hand_fonts_to_ghostscript() {
             missing.add(font.sheet_name);
         }
     }
-    if (found < 4)
+    if (found < LABEL_FONT_COUNT)
         report("fonts not installed: ", missing.bytes,
                "; the label sheet is drawn with substitutes (install GNU FreeFont and DejaVu Sans)");
     if (!found || font_map.overflowed) return;

@@ -3,9 +3,10 @@
 //
 //   korvatine_frame_bench [repetitions]
 //       both builds at the usual moments, on a blank white label page
-//   korvatine_frame_bench --build small|full --times M,M,... [--frames N] [--warmup N] [--page PAGE.png]
+//   korvatine_frame_bench --build NAME --times M,M,... [--frames N] [--warmup N] [--page PAGE.png]
 //       one build at the given moments, N timed frames each after the warm-up
-//       ones, on the label page the capture tool wrote (white without --page)
+//       ones, on the label page the capture tool wrote (white without --page);
+//       NAME is a build of builds.txt
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "offscreen.hpp"
+#include "tools/command_line.hpp"
 
 #include "machine.hpp"
 
@@ -82,8 +84,8 @@ struct Case {
     int repetitions;
 };
 
-// The cases the options ask for; false on a usage error.
-bool parse_cases(int argc, char** argv, std::vector<Case>* cases, int* warmup, std::string* page) {
+// The cases the command line asks for, or a usage error's problem.
+std::string parse_cases(int argc, char** argv, std::vector<Case>* cases, int* warmup, std::string* page) {
     if (argc == 1 || argv[1][0] != '-') {
         const int repetitions = argc == 1 ? 5 : std::max(1, std::atoi(argv[1]));
         // The full build costs seconds a frame on a software rasteriser.
@@ -91,30 +93,20 @@ bool parse_cases(int argc, char** argv, std::vector<Case>* cases, int* warmup, s
                   {"small", 20, repetitions},
                   {"small", 50, repetitions},
                   {"full", 20, std::max(1, repetitions / 2)}};
-        return argc <= 2;
+        return argc <= 2 ? "" : "one number of repetitions at most";
     }
-    std::string build, times;
-    int frames = 5;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string name = argv[i], value = argv[i + 1];
-        if (name == "--build")
-            build = value;
-        else if (name == "--times")
-            times = value;
-        else if (name == "--frames")
-            frames = std::max(1, std::atoi(value.c_str()));
-        else if (name == "--warmup")
-            *warmup = std::max(0, std::atoi(value.c_str()));
-        else if (name == "--page")
-            *page = value;
-        else
-            return false;
-    }
+    const CommandLine options(
+        argc, argv, {{"build", true}, {"times", true}, {"frames", true}, {"warmup", true}, {"page", true}});
+    if (!options.problem().empty()) return options.problem();
     std::vector<float> moments;
-    if (argc % 2 == 0 || !find_show_build(build) || !parse_times(times, &moments)) return false;
+    if (!find_show_build(options.value("build"))) return "--build is " + show_build_names();
+    if (!parse_times(options.value("times"), &moments)) return "--times takes moments, M,M,...";
+    const int frames = options.has("frames") ? std::max(1, std::atoi(options.value("frames").c_str())) : 5;
+    if (options.has("warmup")) *warmup = std::max(0, std::atoi(options.value("warmup").c_str()));
+    *page = options.value("page");
     for (float m : moments)
-        cases->push_back({build, m, frames});
-    return true;
+        cases->push_back({options.value("build"), m, frames});
+    return "";
 }
 
 } // namespace
@@ -123,10 +115,12 @@ int main(int argc, char** argv) {
     std::vector<Case> cases;
     int warmup = 1;
     std::string page;
-    if (!parse_cases(argc, argv, &cases, &warmup, &page)) {
-        std::fprintf(stderr, "usage: korvatine_frame_bench [repetitions]\n"
-                             "       korvatine_frame_bench --build small|full --times M,M,... [--frames N] "
-                             "[--warmup N] [--page PAGE.png]\n");
+    if (const std::string problem = parse_cases(argc, argv, &cases, &warmup, &page); !problem.empty()) {
+        std::fprintf(stderr,
+                     "korvatine_frame_bench: %s\nusage: korvatine_frame_bench [repetitions]\n"
+                     "       korvatine_frame_bench --build %s --times M,M,... [--frames N] [--warmup N] "
+                     "[--page PAGE.png]\n",
+                     problem.c_str(), show_build_names().c_str());
         return 2;
     }
     OffscreenGl gl;

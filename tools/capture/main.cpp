@@ -1,7 +1,6 @@
 // korvatine_capture: renders what the show shows, without a display.
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -9,42 +8,23 @@
 #include "offscreen.hpp"
 #include "postscript_ps_min.h"
 #include "song.hpp"
+#include "tools/command_line.hpp"
 #include "video.hpp"
 
 namespace {
 
-const char USAGE[] =
-    "usage:\n"
-    "  korvatine_capture frame --build small|full --time M --out FILE.png\n"
-    "  korvatine_capture page --out FILE.png|FILE.gray\n"
-    "  korvatine_capture song --out FILE.wav\n"
-    "  korvatine_capture video --build small|full [--fps N] --out FILE.mp4 [--from S] [--to S]\n"
-    "                          [--bitrate KBITS]\n";
-
-// Options of the form --name value; anything else is a usage error.
-struct Options {
-    std::map<std::string, std::string> values;
-    bool valid = true;
-
-    Options(const std::vector<std::string>& arguments, const std::vector<std::string>& allowed) {
-        for (size_t i = 0; i < arguments.size(); i += 2) {
-            const std::string& name = arguments[i];
-            bool known = false;
-            for (const std::string& option : allowed)
-                known |= name == "--" + option;
-            if (!known || i + 1 >= arguments.size() || values.count(name.substr(2))) {
-                valid = false;
-                return;
-            }
-            values[name.substr(2)] = arguments[i + 1];
-        }
-    }
-    bool has(const char* name) const { return values.count(name) != 0; }
-    const std::string& get(const char* name) const { return values.at(name); }
-};
+std::string usage() {
+    const std::string build = "--build " + show_build_names();
+    std::string text = "usage:\n";
+    text += "  korvatine_capture frame " + build + " --time M --out FILE.png\n";
+    text += "  korvatine_capture page --out FILE.png|FILE.gray\n";
+    text += "  korvatine_capture song --out FILE.wav\n";
+    text += "  korvatine_capture video " + build + " [--fps N] --out FILE.mp4 [--from S] [--to S]\n";
+    return text + "                          [--bitrate KBITS]\n";
+}
 
 int usage_error(const std::string& problem) {
-    std::fprintf(stderr, "korvatine_capture: %s\n%s", problem.c_str(), USAGE);
+    std::fprintf(stderr, "korvatine_capture: %s\n%s", problem.c_str(), usage().c_str());
     return 2;
 }
 
@@ -79,9 +59,8 @@ struct ShowRenderer {
 
 // The label sheet exactly as the show rasterises it: 4096 x 4096, 8-bit grey,
 // the raster's red channel (the one the underside print reads).
-int command_page(const std::vector<std::string>& arguments) {
-    Options options(arguments, {"out"});
-    if (!options.valid || !options.has("out")) return usage_error("page needs --out");
+int command_page(const CommandLine& options) {
+    if (!options.has("out")) return usage_error("page needs --out");
     const unsigned char* raster = render_label_page(postscript_ps_min, postscript_ps_min_len);
     if (!raster) return 1;
     std::vector<std::uint8_t> red(static_cast<size_t>(LABEL_PAGE_PIXELS) * LABEL_PAGE_PIXELS);
@@ -90,7 +69,7 @@ int command_page(const std::vector<std::string>& arguments) {
     // FILE.gray is the raster's grey bytes alone, top row first, for tools that
     // read no PNG (the browser edition's build, which uploads them as red,
     // green and blue alike): the page must hold greys only.
-    const std::string out = options.get("out");
+    const std::string out = options.value("out");
     if (out.size() > 5 && out.compare(out.size() - 5, 5, ".gray") == 0) {
         for (size_t i = 0; i < red.size(); ++i) {
             if (raster[i * 4] != red[i] || raster[i * 4 + 1] != red[i]) {
@@ -112,14 +91,13 @@ int command_page(const std::vector<std::string>& arguments) {
     return 0;
 }
 
-int command_frame(const std::vector<std::string>& arguments) {
-    Options options(arguments, {"build", "time", "out"});
-    if (!options.valid || !options.has("build") || !options.has("time") || !options.has("out"))
+int command_frame(const CommandLine& options) {
+    if (!options.has("build") || !options.has("time") || !options.has("out"))
         return usage_error("frame needs --build, --time and --out");
-    const ShowBuild* build = find_show_build(options.get("build"));
-    if (!build) return usage_error("--build is small or full");
+    const ShowBuild* build = find_show_build(options.value("build"));
+    if (!build) return usage_error("--build is " + show_build_names());
     double m;
-    if (!parse_number(options.get("time"), &m)) return usage_error("--time takes a number of seconds");
+    if (!parse_number(options.value("time"), &m)) return usage_error("--time takes a number of seconds");
 
     ShowRenderer renderer(*build);
     if (!renderer.error.empty()) {
@@ -128,29 +106,27 @@ int command_frame(const std::vector<std::string>& arguments) {
     }
     std::vector<std::uint8_t> pixels = render_show_frame(renderer.program, *build, static_cast<float>(m));
     std::string error;
-    if (!write_png(options.get("out"), pixels.data(), build->width, build->height, 4, &error)) {
-        std::fprintf(stderr, "korvatine_capture: cannot write %s: %s\n", options.get("out").c_str(),
+    if (!write_png(options.value("out"), pixels.data(), build->width, build->height, 4, &error)) {
+        std::fprintf(stderr, "korvatine_capture: cannot write %s: %s\n", options.value("out").c_str(),
                      error.c_str());
         return 1;
     }
     return 0;
 }
 
-int command_video(const std::vector<std::string>& arguments) {
-    Options options(arguments, {"build", "fps", "out", "from", "to", "bitrate"});
-    if (!options.valid || !options.has("build") || !options.has("out"))
-        return usage_error("video needs --build and --out");
-    const ShowBuild* build = find_show_build(options.get("build"));
-    if (!build) return usage_error("--build is small or full");
+int command_video(const CommandLine& options) {
+    if (!options.has("build") || !options.has("out")) return usage_error("video needs --build and --out");
+    const ShowBuild* build = find_show_build(options.value("build"));
+    if (!build) return usage_error("--build is " + show_build_names());
     double fps = 60, from = 0, to = SONG_SECONDS;
     if (options.has("fps") &&
-        (!parse_number(options.get("fps"), &fps) || fps < 1 || fps > 240 || fps != int(fps)))
+        (!parse_number(options.value("fps"), &fps) || fps < 1 || fps > 240 || fps != int(fps)))
         return usage_error("--fps takes a whole number of frames per second from 1 to 240");
-    if ((options.has("from") && !parse_number(options.get("from"), &from)) ||
-        (options.has("to") && !parse_number(options.get("to"), &to)))
+    if ((options.has("from") && !parse_number(options.value("from"), &from)) ||
+        (options.has("to") && !parse_number(options.value("to"), &to)))
         return usage_error("--from and --to take seconds of show time");
     double kbits = 0;
-    if (options.has("bitrate") && (!parse_number(options.get("bitrate"), &kbits) || kbits < 100 ||
+    if (options.has("bitrate") && (!parse_number(options.value("bitrate"), &kbits) || kbits < 100 ||
                                    kbits > 200000 || kbits != int(kbits)))
         return usage_error("--bitrate takes a whole number of kbit/s from 100 to 200000");
     if (from < 0 || to > SONG_SECONDS || from >= to) {
@@ -158,7 +134,7 @@ int command_video(const std::vector<std::string>& arguments) {
                      from, to, SONG_SECONDS);
         return 2;
     }
-    if (std::string problem = video_output_problem(options.get("out")); !problem.empty()) {
+    if (std::string problem = video_output_problem(options.value("out")); !problem.empty()) {
         std::fprintf(stderr, "korvatine_capture: %s\n", problem.c_str());
         return 1;
     }
@@ -170,15 +146,14 @@ int command_video(const std::vector<std::string>& arguments) {
     }
     static std::int16_t song[SONG_SAMPLE_COUNT];
     synthesise_song(song);
-    VideoRequest request{build->width, build->height, int(fps), from, to, options.get("out"), int(kbits)};
+    VideoRequest request{build->width, build->height, int(fps), from, to, options.value("out"), int(kbits)};
     return write_video(request, song_as_played(song, SONG_SAMPLE_COUNT),
                        [&](float m) { return render_show_frame(renderer.program, *build, m); });
 }
 
 // The song exactly as synthesised, as 16-bit mono PCM at the rate it is played at.
-int command_song(const std::vector<std::string>& arguments) {
-    Options options(arguments, {"out"});
-    if (!options.valid || !options.has("out")) return usage_error("song needs --out");
+int command_song(const CommandLine& options) {
+    if (!options.has("out")) return usage_error("song needs --out");
     static std::int16_t song_samples[SONG_SAMPLE_COUNT];
     synthesise_song(song_samples);
 
@@ -203,7 +178,7 @@ int command_song(const std::vector<std::string>& arguments) {
     for (std::int16_t sample : song_samples)
         put(static_cast<std::uint16_t>(sample), 2);
 
-    const std::string& path = options.get("out");
+    const std::string path = options.value("out");
     std::FILE* file = std::fopen(path.c_str(), "wb");
     bool written = file && std::fwrite(wav.data(), 1, wav.size(), file) == wav.size();
     if (file && std::fclose(file) != 0) written = false;
@@ -214,15 +189,30 @@ int command_song(const std::vector<std::string>& arguments) {
     return 0;
 }
 
+// Each command with the options it takes (all with a value).
+struct Command {
+    const char* name;
+    std::vector<ToolOption> options;
+    int (*run)(const CommandLine&);
+};
+const Command COMMANDS[] = {
+    {"frame", {{"build", true}, {"time", true}, {"out", true}}, command_frame},
+    {"page", {{"out", true}}, command_page},
+    {"song", {{"out", true}}, command_song},
+    {"video",
+     {{"build", true}, {"fps", true}, {"out", true}, {"from", true}, {"to", true}, {"bitrate", true}},
+     command_video},
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) return usage_error("no command given");
-    const std::string command = argv[1];
-    const std::vector<std::string> arguments(argv + 2, argv + argc);
-    if (command == "frame") return command_frame(arguments);
-    if (command == "page") return command_page(arguments);
-    if (command == "song") return command_song(arguments);
-    if (command == "video") return command_video(arguments);
-    return usage_error("unknown command '" + command + "'");
+    for (const Command& command : COMMANDS) {
+        if (argv[1] != std::string(command.name)) continue;
+        const CommandLine options(argc - 1, argv + 1, command.options);
+        if (!options.problem().empty()) return usage_error(options.problem());
+        return command.run(options);
+    }
+    return usage_error("unknown command '" + std::string(argv[1]) + "'");
 }

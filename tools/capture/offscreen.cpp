@@ -50,6 +50,13 @@ const ShowBuild* find_show_build(const std::string& name) {
     return nullptr;
 }
 
+std::string show_build_names() {
+    std::string names;
+    for (const ShowBuild& build : SHOW_BUILDS)
+        names += (names.empty() ? "" : "|") + std::string(build.name);
+    return names;
+}
+
 OffscreenGl::OffscreenGl() {
     EGLDisplay display = open_display();
     if (display == EGL_NO_DISPLAY) {

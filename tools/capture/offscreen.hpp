@@ -19,6 +19,8 @@ struct ShowBuild {
     const char* shader_text;
 };
 const ShowBuild* find_show_build(const std::string& name);
+// Their names as usage texts give them: "small|full".
+std::string show_build_names();
 
 class OffscreenGl {
   public:

@@ -3,9 +3,10 @@
 // nothing else. With --reference, each frame is compared with the frame of the
 // same name there (the software rasteriser's, say).
 //
-//   korvatine_page_frames --page PAGE.png --build small|full --times M,M,... --out DIR [--reference DIR]
+//   korvatine_page_frames --page PAGE.png --build NAME --times M,M,... --out DIR [--reference DIR]
 //
-// Frames are written as DIR/<build>_m<M>.png. Exit status 1 on a failure.
+// NAME is a build of builds.txt. Frames are written as DIR/<build>_m<M>.png.
+// Exit status 1 on a failure, 2 on a usage error.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "offscreen.hpp"
+#include "tools/command_line.hpp"
 
 namespace {
 
@@ -34,31 +36,27 @@ Difference difference(const std::vector<std::uint8_t>& a, const std::vector<std:
     return {double(over_2) / pixels, double(over_8) / pixels};
 }
 
-int usage() {
-    std::fprintf(stderr, "usage: korvatine_page_frames --page PAGE.png --build small|full --times M,M,... "
-                         "--out DIR [--reference DIR]\n");
+int usage_error(const std::string& problem) {
+    std::fprintf(stderr,
+                 "korvatine_page_frames: %s\nusage: korvatine_page_frames --page PAGE.png --build %s --times "
+                 "M,M,... --out DIR [--reference DIR]\n",
+                 problem.c_str(), show_build_names().c_str());
     return 2;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    std::string page, build_name, times, out, reference;
-    if (argc % 2 == 0) return usage();
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string name = argv[i];
-        std::string* value = name == "--page"        ? &page
-                             : name == "--build"     ? &build_name
-                             : name == "--times"     ? &times
-                             : name == "--out"       ? &out
-                             : name == "--reference" ? &reference
-                                                     : nullptr;
-        if (!value) return usage();
-        *value = argv[i + 1];
-    }
-    const ShowBuild* build = find_show_build(build_name);
+    const CommandLine options(
+        argc, argv, {{"page", true}, {"build", true}, {"times", true}, {"out", true}, {"reference", true}});
+    if (!options.problem().empty()) return usage_error(options.problem());
+    const std::string page = options.value("page"), out = options.value("out"),
+                      reference = options.value("reference");
+    const ShowBuild* build = find_show_build(options.value("build"));
     std::vector<float> moments;
-    if (page.empty() || !build || !parse_times(times, &moments) || out.empty()) return usage();
+    if (page.empty() || out.empty()) return usage_error("--page and --out are needed");
+    if (!build) return usage_error("--build is " + show_build_names());
+    if (!parse_times(options.value("times"), &moments)) return usage_error("--times takes moments, M,M,...");
 
     OffscreenGl gl;
     if (!gl.ok()) {

@@ -2,7 +2,8 @@
 //
 //   korvatine_compress compress MODEL IMAGE PAYLOAD INCLUDE
 //       compresses IMAGE, checks that the reference decoder gives it back, writes
-//       the payload and the stub's assembler include (the model and the sizes)
+//       the payload and the stub's assembler include (the model, the image's size and
+//       checksum, and the stub's memory and hash from context_mixing.hpp)
 //   korvatine_compress decode MODEL PAYLOAD SIZE OUT
 //       the reference decoder alone
 //   korvatine_compress size MODEL IMAGE...
@@ -20,6 +21,7 @@
 #include <thread>
 
 #include "context_mixing.hpp"
+#include "tools/command_line.hpp"
 
 namespace {
 
@@ -29,6 +31,15 @@ using Bytes = std::vector<std::uint8_t>;
 [[noreturn]] void die(const std::string& message) {
     std::fprintf(stderr, "korvatine_compress: %s\n", message.c_str());
     std::exit(1);
+}
+
+int usage_error(const std::string& problem) {
+    std::fprintf(stderr,
+                 "korvatine_compress: %s\nusage: korvatine_compress compress MODEL IMAGE PAYLOAD INCLUDE | "
+                 "decode MODEL "
+                 "PAYLOAD SIZE OUT | size MODEL IMAGE... | search MODEL IMAGE... [--rounds N]\n",
+                 problem.c_str());
+    return 2;
 }
 
 Bytes read_file(const std::string& path) {
@@ -87,6 +98,33 @@ std::uint32_t float_bits(float value) {
     return bits;
 }
 
+// The stub's assembler include: the model and the image's size and checksum,
+// and the stub's memory and hash as context_mixing.hpp sets them.
+std::string stub_include(const Model& model, const Bytes& image, const std::string& source) {
+    std::string include = "# Written by korvatine_compress from " + source + ".\n";
+    char line[128];
+    auto set = [&](const char* name, unsigned long value) {
+        std::snprintf(line, sizeof line, "        .set %s, 0x%lx\n", name, value);
+        include += line;
+    };
+    set("MODEL_COUNT", model.masks.size());
+    set("IMAGE_SIZE", image.size());
+    set("CHECKSUM", context_mixing::checksum(image));
+    set("DELTA_BITS", float_bits(model.delta));
+    set("ETA_BITS", float_bits(model.eta));
+    set("TABLE", context_mixing::TABLE);
+    set("TABLE_BIT", __builtin_ctz(context_mixing::TABLE));
+    set("TABLE_END", context_mixing::TABLE_END);
+    set("RECORDS", context_mixing::RECORDS_END);
+    set("HASH_MULTIPLIER", context_mixing::K1);
+    include += "        .macro MODEL_MASKS\n        .short ";
+    for (std::size_t i = 0; i < model.masks.size(); ++i) {
+        std::snprintf(line, sizeof line, "%s0x%04x", i ? ", " : "", model.masks[i]);
+        include += line;
+    }
+    return include + "\n        .endm\n";
+}
+
 int compress(const std::string& model_path, const std::string& image_path, const std::string& payload_path,
              const std::string& include_path) {
     const Model model = read_model(model_path);
@@ -95,23 +133,7 @@ int compress(const std::string& model_path, const std::string& image_path, const
     if (context_mixing::decode(payload, model, image.size()) != image)
         die("the reference decoder does not give " + image_path + " back");
     write_file(payload_path, std::string(payload.begin(), payload.end()));
-    char line[128];
-    std::string include = "# Written by korvatine_compress from " + model_path + " and " + image_path + ".\n";
-    std::snprintf(line, sizeof line, "        .set MODEL_COUNT, %zu\n        .set IMAGE_SIZE, %zu\n",
-                  model.masks.size(), image.size());
-    include += line;
-    std::snprintf(line, sizeof line, "        .set CHECKSUM, 0x%08x\n        .set DELTA_BITS, 0x%08x\n",
-                  context_mixing::checksum(image), float_bits(model.delta));
-    include += line;
-    std::snprintf(line, sizeof line,
-                  "        .set ETA_BITS, 0x%08x\n        .macro MODEL_MASKS\n        .short ",
-                  float_bits(model.eta));
-    include += line;
-    for (std::size_t i = 0; i < model.masks.size(); ++i) {
-        std::snprintf(line, sizeof line, "%s0x%04x", i ? ", " : "", model.masks[i]);
-        include += line;
-    }
-    write_file(include_path, include + "\n        .endm\n");
+    write_file(include_path, stub_include(model, image, model_path + " and " + image_path));
     std::printf("%zu\n", payload.size());
     return 0;
 }
@@ -181,31 +203,38 @@ int search(const std::string& model_path, const std::vector<Bytes>& images, int 
 } // namespace
 
 int main(int argc, char** argv) {
-    const std::vector<std::string> arguments(argv + 1, argv + argc);
-    if (arguments.size() == 5 && arguments[0] == "compress")
-        return compress(arguments[1], arguments[2], arguments[3], arguments[4]);
-    if (arguments.size() == 5 && arguments[0] == "decode") {
-        const Bytes image = context_mixing::decode(read_file(arguments[2]), read_model(arguments[1]),
-                                                   std::stoul(arguments[3]));
-        write_file(arguments[4], std::string(image.begin(), image.end()));
+    if (argc < 2) return usage_error("no command given");
+    const std::string command = argv[1];
+    std::vector<ToolOption> options;
+    if (command == "search") options.push_back({"rounds", true});
+    const CommandLine command_line(argc - 1, argv + 1, options, true);
+    if (!command_line.problem().empty()) return usage_error(command_line.problem());
+    const std::vector<std::string>& operands = command_line.operands();
+    if (command == "compress" && operands.size() == 4)
+        return compress(operands[0], operands[1], operands[2], operands[3]);
+    if (command == "decode" && operands.size() == 4) {
+        const Bytes image =
+            context_mixing::decode(read_file(operands[1]), read_model(operands[0]), std::stoul(operands[2]));
+        write_file(operands[3], std::string(image.begin(), image.end()));
         return 0;
     }
-    if (arguments.size() >= 3 && arguments[0] == "size") {
-        const Model model = read_model(arguments[1]);
-        for (std::size_t i = 2; i < arguments.size(); ++i)
-            std::printf("%zu\n", context_mixing::encode(read_file(arguments[i]), model).size());
+    if (command == "size" && operands.size() >= 2) {
+        const Model model = read_model(operands[0]);
+        for (std::size_t i = 1; i < operands.size(); ++i)
+            std::printf("%zu\n", context_mixing::encode(read_file(operands[i]), model).size());
         return 0;
     }
-    if (arguments.size() >= 3 && arguments[0] == "search") {
+    if (command == "search" && operands.size() >= 2) {
+        const std::string rounds = command_line.has("rounds") ? command_line.value("rounds") : "100";
+        if (rounds.empty() || rounds.find_first_not_of("0123456789") != std::string::npos)
+            return usage_error("--rounds takes a number of rounds");
         std::vector<Bytes> images;
-        int rounds = 100;
-        for (std::size_t i = 2; i < arguments.size(); ++i)
-            if (arguments[i] == "--rounds" && i + 1 < arguments.size())
-                rounds = std::stoi(arguments[++i]);
-            else
-                images.push_back(read_file(arguments[i]));
-        return search(arguments[1], images, rounds);
+        for (std::size_t i = 1; i < operands.size(); ++i)
+            images.push_back(read_file(operands[i]));
+        return search(operands[0], images, std::stoi(rounds));
     }
-    die("usage: compress MODEL IMAGE PAYLOAD INCLUDE | decode MODEL PAYLOAD SIZE OUT | size MODEL IMAGE... | "
-        "search MODEL IMAGE... [--rounds N]");
+    return usage_error(command == "compress" || command == "decode" || command == "size" ||
+                               command == "search"
+                           ? "wrong number of arguments for " + command
+                           : "unknown command '" + command + "'");
 }

@@ -36,10 +36,17 @@
 
 namespace context_mixing {
 
-constexpr std::uint32_t TABLE = 0x4000000;     // the counters' address in the stub
-constexpr std::uint32_t TABLE_BITS = 24;       // 2^24 pairs of 16-bit counters
+// The stub's memory and hash, written into its include (model.s) by the compressor.
+constexpr std::uint32_t TABLE = 0x4000000; // the counters' address in the stub
+constexpr std::uint32_t TABLE_BITS = 24;   // 2^24 pairs of 16-bit counters
+constexpr std::uint32_t TABLE_END = TABLE + (std::uint32_t(4) << TABLE_BITS);
 constexpr std::uint32_t RECORDS_END = 0x13000; // the models' weights, inputs and counter addresses end here
 constexpr std::uint32_t K1 = 0x2F0F3A55;
+// A counter's address with TABLE's one bit set is still itself, and a model
+// with no address yet gets the table's first pair (the stub sets that bit).
+static_assert((TABLE & (TABLE - 1)) == 0 && TABLE >= TABLE_END - TABLE);
+// The stub steps through the records with their address's low byte alone.
+static_assert(RECORDS_END % 256 == 0);
 constexpr int HISTORY = 2048; // zero bytes before the image: a stride of 255 reaches 2040 back
 constexpr int MAX_MODELS = 15;
 

@@ -13,7 +13,8 @@ script, found by `korvatine_compress search`). Every pack is checked: the
 compressor's reference decoder must give the image back, and so must the
 stub's own decoder, run here (the stub assembled to write what it decoded).
 It fails, removing NAME, when either check fails or when the packed program
-is larger than the size class allows (unless --no-size-limit).
+is larger than the size class (--size-class, which the build sets) allows,
+unless --no-size-limit.
 """
 
 import argparse
@@ -24,10 +25,8 @@ import sys
 import tempfile
 
 HERE = pathlib.Path(__file__).resolve().parent
-SIZE_CLASS = 4096
 # The stub decodes the image below a 64 KiB boundary and writes it in whole 256-byte pages.
 LARGEST_IMAGE = 65536 - 2048 - 256
-IMAGE_ADDRESS = 0x400000
 # For the breakdown's comparison only: raw LZMA as the packer once used it.
 LZMA_SETTINGS = [
     f"preset=9e,lc={lc},lp=0,pb={pb},nice={nice}" for lc in (0, 1, 2) for pb in (0, 1) for nice in (64, 273)
@@ -108,17 +107,19 @@ def compressed_sizes(compressor, model, images):
     return [int(size) for size in listing.split()]
 
 
-def breakdown(name, compressor, model, image_data, marks, packed_size, payload_size, stub_parts):
+def breakdown(name, compressor, model, image_data, marks, size_class, packed_size, payload_size, stub_parts):
     """What each part costs: the payload's size with the part less its size without it."""
-    margin = f"{SIZE_CLASS - packed_size} under" if packed_size <= SIZE_CLASS else f"{packed_size - SIZE_CLASS} over"
-    lines = [f"{name}: {packed_size} bytes packed, {margin} {SIZE_CLASS}",
+    margin = f"{size_class - packed_size} under" if packed_size <= size_class else f"{packed_size - size_class} over"
+    lines = [f"{name}: {packed_size} bytes packed, {margin} {size_class}",
              f"  stub                      {packed_size - payload_size:5d}",
              f"    decoder's loop          {stub_parts['decoder']:5d}",
              f"    model's masks           {stub_parts['masks']:5d}",
              f"    checking and running    {stub_parts['running']:5d}",
              f"    ELF header, start-up    {packed_size - payload_size - sum(stub_parts.values()):5d}  (constants included)",
              f"  compressed payload        {payload_size:5d}  (unpacked {len(image_data)}; raw LZMA: {lzma_size(image_data)})"]
-    spans = [(marks[f"{mark}_start"] - IMAGE_ADDRESS, marks[f"{mark}_end"] - IMAGE_ADDRESS) for _, mark in PARTS]
+    # The image starts with its headers, at the address show.ld gives it.
+    image_address = marks["headers_start"]
+    spans = [(marks[f"{mark}_start"] - image_address, marks[f"{mark}_end"] - image_address) for _, mark in PARTS]
     without = compressed_sizes(compressor, model, [image_data[:start] + image_data[end:] for start, end in spans])
     for (label, _), (start, end), size in zip(PARTS, spans, without):
         lines.append(f"    {label:22s}  {payload_size - size:5d}  (raw {end - start})")
@@ -129,6 +130,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--compressor", required=True, help="the korvatine_compress program")
     parser.add_argument("--model", default=str(HERE / "model.txt"), help="the compression's model file")
+    parser.add_argument("--size-class", type=int, metavar="BYTES", help="the largest packed program (with --link-command)")
     parser.add_argument("--no-size-limit", action="store_true", help="pack a program over the size class too")
     parser.add_argument("--check-image", metavar="FILE",
                         help="only check that FILE, as an image, comes back through both decoders")
@@ -141,6 +143,9 @@ def main():
         return
     if not arguments.link_command:
         parser.error("--link-command or --check-image is needed")
+    if not arguments.size_class:
+        parser.error("--link-command needs --size-class")
+    size_class = arguments.size_class
     command = arguments.link_command
     objects = [word for word in command if word.endswith(".o")]
     packed = pathlib.Path(command[command.index("-o") + 1]).resolve()
@@ -151,12 +156,12 @@ def main():
     payload_size, stub_parts = pack(arguments.compressor, arguments.model, str(image), str(packed))
     packed_size = packed.stat().st_size
     sizes = breakdown(name, arguments.compressor, arguments.model, image.read_bytes(), symbols(str(linked)),
-                      packed_size, payload_size, stub_parts)
+                      size_class, packed_size, payload_size, stub_parts)
     packed.with_name(f"{name}.sizes").write_text(sizes + "\n")
     print(sizes)
-    if packed_size > SIZE_CLASS and not arguments.no_size_limit:
+    if packed_size > size_class and not arguments.no_size_limit:
         packed.unlink()
-        sys.exit(f"{name}: {packed_size} bytes packed, over the {SIZE_CLASS}-byte class")
+        sys.exit(f"{name}: {packed_size} bytes packed, over the {size_class}-byte class")
 
 
 if __name__ == "__main__":

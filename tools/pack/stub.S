@@ -29,10 +29,12 @@
 #   r15d the checksum so far             [rsp] the coder's range (a quadword)
 #   x87  x (the mixer's sum), eta (bit - p) of the last bit, delta, 1
         .intel_syntax noprefix
-        .include "model.s"              # MODEL_COUNT, IMAGE_SIZE, CHECKSUM, DELTA_BITS, ETA_BITS, MODEL_MASKS
+        # The compressor writes model.s: MODEL_COUNT, IMAGE_SIZE, CHECKSUM, DELTA_BITS,
+        # ETA_BITS, MODEL_MASKS, and from context_mixing.hpp TABLE (the counters' address,
+        # its one bit TABLE_BIT, their end TABLE_END), RECORDS (where the models' records
+        # end) and HASH_MULTIPLIER (K1 there: here k1 is a mask register's name).
+        .include "model.s"
         .set N, MODEL_COUNT
-        .set TABLE, 0x4000000           # 2^24 pairs of 16-bit counters (64 MiB)
-        .set RECORDS, 0x13000           # where the models' records end
         .set END, 0x30000               # where the image ends: a 64 KiB boundary
         .set OUT, END - IMAGE_SIZE      # the image, 2 KiB and more of zeros before it
         .set AT_EMPTY_PATH, 0x1000
@@ -68,7 +70,7 @@ program_header:                         # it overlaps the ELF header's last 16 b
         jmp 2f
         .org file_start + 0x50
         .quad file_end - file_start     # p_filesz
-        .quad TABLE + 0x4000000 - file_start    # p_memsz: up to the counters' end
+        .quad TABLE_END - file_start    # p_memsz: up to the counters' end
         # p_align (ignored) and all that follows: code.
 2:      fld1                            # 1, kept below everything
         fld dword ptr [rip + delta]
@@ -86,7 +88,7 @@ bit:    fldz                            # x = 0
                                         #   a multiple of 256
 model:  # What the last bit taught this model: its count up, the other halved.
         mov eax, [rbx + 8 * N]
-        bts eax, 26                     # (no bit yet: a counter of the table all the same)
+        bts eax, TABLE_BIT              # (no bit yet: a counter of the table all the same)
         lea eax, [rax + rbp * 2]
         inc word ptr [rax]
         xor al, 2
@@ -107,7 +109,7 @@ model:  # What the last bit taught this model: its count up, the other halved.
         shr al, 1
         jnc 6f
         add dl, [rdi]
-6:      imul edx, edx, 0x2f0f3a55
+6:      imul edx, edx, HASH_MULTIPLIER
         test al, al
         jnz 5b
         pop rdi

@@ -6,7 +6,8 @@
 
 Each readable text is the template with a block of defines inserted after its version line
 (embed_assets.py makes it); the header holds that block as shader_<build>_constants, so the
-preview can insert the same block into any text it compiles.
+preview can insert the same block into any text it compiles, and SHADER_CONSTANTS_ROWS pairs
+each build's name with its block.
 """
 
 import argparse
@@ -36,6 +37,9 @@ def main():
     for build, path in args.readable:
         block = inserted_block(template, pathlib.Path(path).read_text())
         lines.append(f"static const char shader_{build}_constants[] = {c_string(block)};")
+    lines.append("#define SHADER_CONSTANTS_ROWS \\")
+    lines += [f'    {{"{build}", shader_{build}_constants}}, \\' for build, _ in args.readable]
+    lines.append("")
     write_if_changed(args.header, "\n".join(lines) + "\n")
 
 

@@ -18,12 +18,10 @@
 #include "postscript_ps_min.h"
 #include "preview.hpp"
 #include "song.hpp"
+#include "tools/command_line.hpp"
 #include "video.hpp"
 
 namespace {
-
-const std::string USAGE =
-    "(usage: korvatine_preview --build small|full [--from S] [--paused] [--shader FILE] [--report-reload])";
 
 struct Options {
     const ShowBuild* build = nullptr;
@@ -40,42 +38,38 @@ struct Options {
     std::exit(2);
 }
 
+std::string usage() {
+    return "(usage: korvatine_preview --build " + show_build_names() +
+           " [--from S] [--paused] [--shader FILE] [--report-reload])";
+}
+
 Options parse_options(int argc, char** argv) {
+    const CommandLine command_line(
+        argc, argv,
+        {{"build", true}, {"from", true}, {"shader", true}, {"paused", false}, {"report-reload", false}});
+    if (!command_line.problem().empty()) bad_input(command_line.problem() + " " + usage());
+    if (!command_line.has("build")) bad_input("--build is required " + usage());
     Options options;
-    for (int i = 1; i < argc; ++i) {
-        const std::string name = argv[i];
-        auto value = [&]() -> std::string {
-            if (i + 1 >= argc) bad_input(name + " needs a value " + USAGE);
-            return argv[++i];
-        };
-        if (name == "--build") {
-            const std::string build = value();
-            options.build = find_show_build(build);
-            options.constants = shader_constants(build);
-            if (!options.build || !options.constants)
-                bad_input("--build is small or full, not '" + build + "'");
-        } else if (name == "--from") {
-            const std::string text = value();
-            char* end = nullptr;
-            options.from = std::strtod(text.c_str(), &end);
-            if (text.empty() || end != text.c_str() + text.size() ||
-                !(options.from >= 0 && options.from < SONG_SECONDS)) {
-                char range[64];
-                std::snprintf(range, sizeof range, "[0, %g)", SONG_SECONDS);
-                bad_input("--from takes seconds of show time within " + std::string(range) + ", not '" +
-                          text + "'");
-            }
-        } else if (name == "--shader") {
-            options.shader_path = value();
-        } else if (name == "--paused") {
-            options.paused = true;
-        } else if (name == "--report-reload") {
-            options.report_reload = true;
-        } else {
-            bad_input("unknown option '" + name + "' " + USAGE);
+    const std::string build = command_line.value("build");
+    options.build = find_show_build(build);
+    options.constants = shader_constants(build);
+    if (!options.build || !options.constants)
+        bad_input("--build is " + show_build_names() + ", not '" + build + "'");
+    if (command_line.has("from")) {
+        const std::string text = command_line.value("from");
+        char* end = nullptr;
+        options.from = std::strtod(text.c_str(), &end);
+        if (text.empty() || end != text.c_str() + text.size() ||
+            !(options.from >= 0 && options.from < SONG_SECONDS)) {
+            char range[64];
+            std::snprintf(range, sizeof range, "[0, %g)", SONG_SECONDS);
+            bad_input("--from takes seconds of show time within " + std::string(range) + ", not '" + text +
+                      "'");
         }
     }
-    if (!options.build) bad_input("--build is required " + USAGE);
+    if (command_line.has("shader")) options.shader_path = command_line.value("shader");
+    options.paused = command_line.has("paused");
+    options.report_reload = command_line.has("report-reload");
     return options;
 }
 

@@ -19,8 +19,13 @@ inline long first_song_byte(double show_time) {
 
 // The build's constants for a build name, or null.
 inline const char* shader_constants(const std::string& build) {
-    if (build == "small") return shader_small_constants;
-    if (build == "full") return shader_full_constants;
+    struct BuildConstants {
+        const char* build;
+        const char* constants;
+    };
+    static const BuildConstants builds[] = {SHADER_CONSTANTS_ROWS};
+    for (const BuildConstants& row : builds)
+        if (build == row.build) return row.constants;
     return nullptr;
 }
 
