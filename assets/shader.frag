@@ -147,12 +147,14 @@ bool march(inout Co r) {
 
 // The mirror reflection at a hit, weighted by the throughput that reached it;
 // faces looking straight down carry the label sheet's print, which darkens only
-// the light that goes on through them.
+// the light that goes on through them. The sheet has no mipmaps, so it is read
+// at level 0: the same texels, with no derivatives to take, which a lookup in
+// a loop that can end early would make some compilers unroll the loop for.
 void shadeHit(inout Co r) {
     vec3 n = -inwardNormal(r.k);
     r.i += environment(reflect(r.d, n), r.m) * 0.8 * (1.0 - 0.98 * abs(dot(r.d, n))) * r.c;
     if (n.z < -0.99)
-        r.c *= texture(v, vec2(r.k.y / 8.0 - 0.5, r.k.x / 16.0 - 0.5)).r;
+        r.c *= textureLod(v, vec2(r.k.y / 8.0 - 0.5, r.k.x / 16.0 - 0.5), 0.0).r;
 }
 
 // Crosses the surface at the hit: pushes the point to the far side, bends the
@@ -214,7 +216,7 @@ void main() {
         colour *= pow(max(1.0 - pow(0.7 * length(q), 4.0), 0.0), 3.0);
     } else if (abs(q.y) <= 0.1) {
         // Title card: the label sheet's title strip, inverted and brightened.
-        colour = 3.0 * (1.0 - texture(v, vec2(0.3 * q.x - 0.5, -0.2 * q.y + 0.09)).rgb);
+        colour = 3.0 * (1.0 - textureLod(v, vec2(0.3 * q.x - 0.5, -0.2 * q.y + 0.09), 0.0).rgb);
     }
     colour *= 1.0 - smoothstep(0.0, 1.0, (m - 71.0) * 0.3);
     f = vec4(0.9 * pow(log(1.0 + 0.7 * max(colour + vec3(0.01, 0.01, 0.02), 0.0)), vec3(0.6)), 1);

@@ -321,6 +321,15 @@ TEST(ShippedShaderText, BothBuildsCompileToTheReadableSourcesSyntaxTree) {
                                : read_text_file(KORVATINE_GENERATED_DIR "/shader_" + text_name + ".frag"));
         const std::vector<std::string> readable = syntax_tree(readable_text(build));
         ASSERT_GT(readable.size(), 1000u);
+        // No lookup takes derivatives: both of the label sheet's are at level
+        // 0, since one with an implicit level in a loop that can end early
+        // makes some compilers unroll the loop.
+        auto lookups = [&](const char* call) {
+            return std::count_if(shipped.begin(), shipped.end(),
+                                 [&](const std::string& node) { return node.rfind(call, 0) == 0; });
+        };
+        EXPECT_EQ(lookups("texture ("), 0);
+        EXPECT_EQ(lookups("textureLod ("), 2);
         auto [shipped_node, readable_node] =
             std::mismatch(shipped.begin(), shipped.end(), readable.begin(), readable.end());
         EXPECT_TRUE(shipped_node == shipped.end() && readable_node == readable.end())
