@@ -1,26 +1,34 @@
 // The browser edition's numbers, in Debian's headless Chromium beside the
 // native programs on this machine: the page's size and parts, song synthesis,
-// the time from opening the page to its start screen, from Enter to the first
-// frame and from a seek or a pause to its frame, the small edition's frame time playing, and each edition's
-// frame time as the start screen measures it beside the frame benchmark's at
-// the same moments, on llvmpipe and in SwiftShader. Prints the machine first.
+// the time from opening the page to its start screen and the longest the page
+// was held meanwhile, from Enter to the first frame, from a seek or a pause to
+// its frame, from a lost context to drawing again, the small edition's frame
+// time playing, each edition's frame time as the start screen measures it
+// beside the frame benchmark's at the same moments, the sized edition's steps
+// and a minute of its play, and how far the stills are from the capture tool's
+// frames, on llvmpipe and in SwiftShader. Prints
+// the machine first. PAGE measures another page (an earlier build's, say)
+// with this build's tools; what it cannot do is left out.
 //
-//   node bench/web_bench.mjs BUILD_DIR [rounds]
+//   node bench/web_bench.mjs BUILD_DIR [rounds] [PAGE]
 import { execFileSync } from "node:child_process";
-import { readFileSync } from "node:fs";
+import { mkdirSync, readFileSync, writeFileSync } from "node:fs";
 import { cpus, release } from "node:os";
 import { join, resolve } from "node:path";
 import { pathToFileURL } from "node:url";
 
-import { Chromium, SWIFTSHADER_WEBGL, SYSTEM_WEBGL } from "../web/tests/chromium.mjs";
+import { Chromium, SWIFTSHADER_WEBGL, SYSTEM_WEBGL, WATCH_LONG_TASKS, longestHoldToReady } from "../web/tests/chromium.mjs";
+import { pixelsOff } from "../web/tests/pictures.mjs";
 
 const build = resolve(process.argv[2] ?? "build");
 const rounds = Number(process.argv[3] ?? 5);
-const pagePath = join(build, "web", "korvatine.html");
+const pagePath = resolve(process.argv[4] ?? join(build, "web", "korvatine.html"));
 const pageUrl = pathToFileURL(pagePath).href;
 
 const median = (values) => [...values].sort((a, b) => a - b)[values.length >> 1];
-const spread = (values) => {
+const spread = (measured) => {
+  const values = measured.filter((value) => value !== undefined && value !== null);
+  if (!values.length) return "not measured";
   const [low, high] = [Math.min(...values), Math.max(...values)];
   return `${median(values).toFixed(0)} (${low.toFixed(0)} to ${high.toFixed(0)}, ${values.length} runs)`;
 };
@@ -47,13 +55,17 @@ console.log(`${cpus()[0].model}, ${cpus().length} cores, Linux ${release()}; ${c
 
 console.log("== the page and its parts (bytes)");
 const page = readFileSync(pagePath, "utf8");
-const built = JSON.parse(/<script type="application\/json" id="built">(.*?)<\/script>/s.exec(page)[1]);
-const shaders = Object.values(built.shaders).reduce((sum, text) => sum + JSON.stringify(text).length, 0);
-const script = /<script type="module">(.*?)<\/script>/s.exec(page)[1].length;
+// The build's data as JSON in a script element of its own (or, in pages made before, in the script).
+const builtJson = /<script type="application\/json" id="built">(.*?)<\/script>/s.exec(page)?.[1];
+const built = JSON.parse(builtJson ?? /const BUILT = (\{.*\});\n/.exec(page)[1]);
+// The shader: one text for any size (or, in pages made before, one an edition).
+const shaders = JSON.stringify(built.shader ?? built.shaders).length;
+const script = builtJson ? /<script type="module">(.*?)<\/script>/s.exec(page)[1].length
+  : page.length - page.indexOf("};\n", page.indexOf("const BUILT")) - 3;
 const total = Buffer.byteLength(page);
 const rest = total - built.module.length - built.page.length - shaders;
 console.log(`korvatine.html ${total}: WebAssembly ${built.module.length}, label sheet ${built.page.length}, ` +
-  `shader texts ${shaders}, script and the rest of the page ${rest} (of which the script ${script})`);
+  `shader ${shaders}, script and the rest of the page ${rest} (of which the script ${script})`);
 
 console.log("== song synthesis, ms (in the page its wall-clock time; natively the median of 9 runs' processor time, " +
   "compiled as the show is)");
@@ -74,24 +86,33 @@ console.log(`native ${spread(native)}; in the page ${spread(inPage)}; ${ratio} t
 const renderers = { llvmpipe: SYSTEM_WEBGL, SwiftShader: SWIFTSHADER_WEBGL };
 const results = {};
 for (const [name, webgl] of Object.entries(renderers)) {
-  const result = (results[name] = { ready: [], firstFrame: [], seek: [], pause: [], frameTimes: [], small: [], full: [],
-    measuring: [], stall: [] });
+  const result = (results[name] = { ready: [], held: [], firstFrame: [], seek: [], pause: [], lost: [], frameTimes: [],
+    small: [], full: [], measuring: [], stall: [] });
   for (let round = 0; round < rounds; round++) {
     await withBrowser(async (browser) => {
-      await browser.open(pageUrl);
+      await browser.withScriptOnNewDocument(WATCH_LONG_TASKS, () => browser.open(pageUrl));
       await browser.waitForState(["ready"]);
       result.ready.push(await browser.evaluate("korvatine.timings.ready"));
+      result.held.push(await longestHoldToReady(browser));
       await browser.press("Enter", "Enter", 13); // at once, while the start screen measures
       await browser.waitForState(["playing"]);
       await sleep(3); // past the title card
       result.firstFrame.push(await browser.evaluate("korvatine.timings.firstFrame"));
-      // A seek (→) to its first frame on screen, and a pause (Space) to its held frame, then on.
-      for (const [what, key, code, keyCode] of [["seek", "ArrowRight", "ArrowRight", 39], ["pause", " ", "Space", 32]]) {
-        await browser.press(key, code, keyCode);
-        await sleep(1);
-        result[what].push((await browser.evaluate(`korvatine.timings.${what}`)).ms);
+      // A seek (→) to its first frame on screen, and a pause (Space) to its held frame, then on;
+      // a context lost and given back at once, to the first frame drawn again.
+      if (await browser.evaluate("'loseContext' in korvatine")) {
+        for (const [what, key, code, keyCode] of [["seek", "ArrowRight", "ArrowRight", 39], ["pause", " ", "Space", 32]]) {
+          await browser.press(key, code, keyCode);
+          await sleep(1);
+          result[what].push((await browser.evaluate(`korvatine.timings.${what}`)).ms);
+        }
+        await browser.press(" ", "Space", 32);
+        await browser.evaluate("korvatine.loseContext()");
+        await sleep(0.2); // the context may be given back once the page has heard it is lost
+        await browser.evaluate("korvatine.restoreContext()");
+        await sleep(3);
+        result.lost.push(await browser.evaluate("korvatine.timings.drawingAgain"));
       }
-      await browser.press(" ", "Space", 32);
       // Frames as the show draws them, 30 in a row.
       result.frameTimes.push(await browser.evaluate(`new Promise((resolve) => {
         let frames = 0; const started = performance.now();
@@ -111,11 +132,13 @@ for (const [name, webgl] of Object.entries(renderers)) {
     }, webgl);
   }
 }
-console.log("== opening the page to its start screen, Enter (at once) to the first frame, and a seek and a pause to " +
-  "their frames on screen, ms (a new browser each run)");
+console.log("== opening the page to its start screen (ready), the longest the page was held from its first paint " +
+  "to ready, Enter (at once) to the first frame, a seek and a pause to their frames on screen, a lost context " +
+  "to drawing again, ms (a new browser each run)");
 for (const [name, result] of Object.entries(results))
-  console.log(`${name}: to the start screen ${spread(result.ready)}; Enter to the first frame ${spread(result.firstFrame)}; ` +
-    `a seek to its first frame ${spread(result.seek)}; a pause to its held frame ${spread(result.pause)}`);
+  console.log(`${name}: ready ${spread(result.ready)}; held at the most ${spread(result.held)}; ` +
+    `Enter to the first frame ${spread(result.firstFrame)}; a seek to its first frame ${spread(result.seek)}; ` +
+    `a pause to its held frame ${spread(result.pause)}; a lost context to drawing again ${spread(result.lost)}`);
 const frameTimes = results.llvmpipe.frameTimes;
 
 console.log("== each edition's frame time as the start screen measures it (the slower of m = 5 and 67.5), ms");
@@ -135,3 +158,59 @@ console.log(`natively (korvatine_frame_bench, the same rasteriser without the br
 const nativeFull = execFileSync(join(build, "bench", "korvatine_frame_bench"),
   ["--build", "full", "--times", "5,67.5", "--frames", "2", "--page", labelPage], { encoding: "utf8" });
 console.log(nativeFull.trim().split("\n").filter((line) => line.startsWith("full")).join("\n"));
+
+console.log("== the sized edition in a 1280 x 720 window: each step's frame time at the show's heaviest moments, " +
+  "where it starts, and a minute of play from the start: frames a second after the first 6 s, changes of size, " +
+  "the longest frame at a change");
+for (const [name, webgl] of Object.entries(renderers)) {
+  await withBrowser(async (browser) => {
+    await browser.viewport(1280, 720);
+    await browser.open(pageUrl);
+    await browser.waitForState(["ready"]);
+    if (!(await browser.evaluate("'sizedPlan' in korvatine"))) return console.log(`${name}: no sized edition`);
+    while ((await browser.evaluate("korvatine.sizedPlan.ms")) === null) await sleep(0.5);
+    const planned = await browser.evaluate("korvatine.sizedPlan");
+    const times = [];
+    for (const step of planned.steps)
+      times.push(`${step.width}x${step.height}x${step.rays} ${(await browser.evaluate(`korvatine.measure(${JSON.stringify(step)})`)).toFixed(0)}`);
+    console.log(`${name}: steps (ms a frame): ${times.join(", ")}`);
+    const start = planned.steps[planned.at];
+    console.log(`${name}: starts at ${start.width}x${start.height}x${start.rays} ` +
+      `(${(1000 / planned.ms).toFixed(1)} frames a second by the measurement)`);
+    await browser.press("Enter", "Enter", 13);
+    await browser.waitForState(["playing"]);
+    await sleep(6);
+    const first = await browser.evaluate("korvatine.playing");
+    await sleep(54);
+    const last = await browser.evaluate("korvatine.playing");
+    const sizes = (await browser.evaluate("korvatine.timings.sizes")) ?? [];
+    const longest = Math.max(0, ...sizes.map((change) => change.next ?? 0));
+    console.log(`${name}: after a minute at ${last.size}, ${((last.drawn - first.drawn) / 54).toFixed(1)} frames a second ` +
+      `from 6 s on; ${sizes.length} changes (${sizes.map(({ size }) => `to ${size.width}x${size.height}x${size.rays}`)
+      .join(", ") || "none"}); the longest frame at a change ` +
+      `${longest.toFixed(0)} ms`);
+  }, webgl);
+}
+
+console.log("== stills of the small edition against the capture tool's frames: the share of pixels off by more than " +
+  "2/255, per cent");
+const scratch = join(build, "web", "bench-stills");
+mkdirSync(scratch, { recursive: true });
+const STILL_MOMENTS = [-1, 5, 20, 50, 67.5];
+for (const m of STILL_MOMENTS)
+  execFileSync(join(build, "tools", "korvatine_capture"), ["frame", "--build", "small", "--time", String(m), "--out",
+    join(scratch, `native_${m}.png`)]);
+for (const [name, webgl] of Object.entries(renderers)) {
+  const shares = await withBrowser(async (browser) => {
+    const found = [];
+    for (const m of STILL_MOMENTS) {
+      await browser.open(`${pageUrl}#m=${m}`);
+      await browser.waitForState(["still"], 120);
+      const shot = join(scratch, `${name}_${m}.png`);
+      writeFileSync(shot, await browser.screenshot(640, 360));
+      found.push(`m = ${m}: ${((100 * pixelsOff(shot, join(scratch, `native_${m}.png`), 2)) / (640 * 360)).toFixed(2)}`);
+    }
+    return found;
+  }, webgl);
+  console.log(`${name}: ${shares.join("; ")}`);
+}

@@ -329,7 +329,7 @@ def drop_braces(tokens):
 # --- Renaming --------------------------------------------------------------------
 
 
-def find_names(tokens):
+def find_names(tokens, kept=KEPT):
     """Classifies the shader's own identifiers.
 
     Returns (global names, [(chunk token range, local names)]). A global is a
@@ -362,7 +362,7 @@ def find_names(tokens):
                 chunks.append(((start, index + 1), locals_))
                 start, locals_ = index + 1, []
             continue
-        if kind != "word" or text in GLSL_WORDS or text in KEPT or previous == ".":
+        if kind != "word" or text in GLSL_WORDS or text in kept or previous == ".":
             continue
         if in_struct and braces > 0:
             if len(text) != 1:
@@ -380,8 +380,8 @@ def find_names(tokens):
 class Renaming:
     """Which letter each name gets. A name is ("", global) or (chunk number, local)."""
 
-    def __init__(self, head, tokens):
-        globals_, chunks = find_names(tokens)
+    def __init__(self, head, tokens, kept=KEPT):
+        globals_, chunks = find_names(tokens, kept)
         places = {}  # name -> token indices
         scopes = []  # per chunk: its locals, the globals it refers to, and the kept names it uses
         for number, ((begin, end), locals_) in enumerate(chunks):
@@ -398,11 +398,11 @@ class Renaming:
                     continue
                 places.setdefault(name, []).append(index)
                 names.add(name)
-            scopes.append((names, {text for _, text in tokens[begin:end]} & KEPT))
+            scopes.append((names, {text for _, text in tokens[begin:end]} & kept))
         self.names = sorted(places, key=lambda name: (-len(places[name]), places[name][0]))
         # Names that may not share a letter with each name, and letters it may not take.
         self.neighbours = {name: set() for name in self.names}
-        self.forbidden = {name: set(KEPT) if name[0] == "" else set() for name in self.names}
+        self.forbidden = {name: set(kept) if name[0] == "" else set() for name in self.names}
         for names, kept in scopes:
             for name in names:
                 self.neighbours[name] |= names - {name}
@@ -526,14 +526,14 @@ class PackedSize:
         return int(listing)
 
 
-def renamed(source):
+def renamed(source, kept=KEPT):
     version, defines, body = split_preprocessor(source)
     tokens = expand(tokenize(body), defines)
     tokens = shorten_numbers(tokens, integers_convert=not version.endswith(" es"))
     tokens = merge_declarations(tokens)
     tokens = drop_braces(tokens)
     head = version + "\n"
-    return head, Renaming(head, tokens)
+    return head, Renaming(head, tokens, kept)
 
 
 def quick_letters(head, renaming):
@@ -541,10 +541,12 @@ def quick_letters(head, renaming):
     return improve(renaming, letters, lambda trial: compressed_size(head + renaming.text(trial)))
 
 
-def minify(source, search=True, choice=None, packed_size=None):
+def minify(source, search=True, choice=None, packed_size=None, keep=()):
     """The minified text. With a stored choice of letters and the packer's
-    compressor, the choice is taken if it fits and compresses smaller."""
-    head, renaming = renamed(source)
+    compressor, the choice is taken if it fits and compresses smaller. The
+    names in keep stay as they are (defines that whoever takes the text
+    writes in after its version line)."""
+    head, renaming = renamed(source, KEPT | set(keep))
     letters = quick_letters(head, renaming) if search else renaming.by_frequency()
     chosen = renaming.from_choice(choice) if choice and packed_size else None
     if chosen and packed_size(head + renaming.text(chosen)) < packed_size(head + renaming.text(letters)):

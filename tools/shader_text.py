@@ -30,17 +30,34 @@ BUILDS = read_builds()
 ES_HEAD = "#version 300 es\nprecision highp float;\nprecision highp int;\nprecision highp sampler2D;"
 
 
+# The constants of a size, written as defines after the version line: the
+# pixel centre and scale, the rays a pixel and their weight, the jitter's
+# divisor. Its fields ({half_width}, {half_height}, {width}, {rays}) are
+# filled in here for the builds, by the page for any size it draws at, and by
+# the capture tool (the build hands both this very text).
+CONSTANTS = (
+    "#define PIXEL_CENTRE vec2({half_width}, {half_height})\n"
+    "#define PIXEL_SCALE {half_width}.0\n"
+    "#define SAMPLE_COUNT {rays}\n"
+    "#define JITTER_DIVISOR {width}.0\n"
+    "#define SAMPLE_WEIGHT {rays}.0\n"
+)
+
+
+CONSTANT_NAMES = tuple(line.split()[1] for line in CONSTANTS.splitlines())
+
+
 def build_constants(width, height, samples):
-    """The per-build constants, written as defines after the version line."""
-    return (
-        f"#define PIXEL_CENTRE vec2({width // 2}, {height // 2})\n"
-        f"#define PIXEL_SCALE {width // 2}.0\n"
-        f"#define SAMPLE_COUNT {samples}\n"
-        f"#define JITTER_DIVISOR {width}.0\n"
-        f"#define SAMPLE_WEIGHT {samples}.0\n"
-    )
+    """The constants of a size, as defines."""
+    return CONSTANTS.format(half_width=width // 2, half_height=height // 2, width=width, rays=samples)
 
 
 def readable_shader(template, width, height, samples, es=False):
     version, _, rest = template.partition("\n")
     return (ES_HEAD if es else version) + "\n" + build_constants(width, height, samples) + rest
+
+
+def at_size(head, body, width, height, samples):
+    """A text of the form the page and the capture tool are given: its first
+    line, the constants of a size, and the rest."""
+    return head + "\n" + build_constants(width, height, samples) + body

@@ -1,11 +1,12 @@
 // The check page (#check): whether this browser plays the show as designed,
 // finding by finding, then how each edition plays here.
 import { BUILT } from "./built.js";
-import { EDITIONS, shaderText } from "./editions.js";
+import { EDITIONS } from "./editions.js";
 import { frameTimes, measureEditions } from "./measure.js";
 import { nextFrame, root, say, setState, timings } from "./page.js";
-import { canvas, makeProgram, openPicture } from "./picture.js";
-import { SMOOTH_FPS, howItPlays } from "./plays.js";
+import { openPicture, sizeKey } from "./picture.js";
+import { SMOOTH_FPS, WATCHABLE_FPS, howItPlays } from "./plays.js";
+import { noSizeIsSmooth, plan, planWords } from "./sized.js";
 import { sha256Hex } from "./sha256.js";
 import { makeSong } from "./sound.js";
 import { videoCheckLine } from "./video.js";
@@ -20,17 +21,18 @@ export async function check() {
   };
   say("Checking this browser…");
   await nextFrame();
-  const gl = canvas.getContext("webgl2");
-  note("WebGL2", gl ? "yes" : "no: the show cannot draw here", Boolean(gl));
-  if (gl) {
-    const floatLinear = gl.getExtension("OES_texture_float_linear") !== null;
-    const halfFloats = "no: the label sheet would be held in half floats";
-    note("Float textures with linear filtering", floatLinear ? "yes" : halfFloats, floatLinear);
+  const picture = openPicture(EDITIONS);
+  note("WebGL2", picture ? "yes" : "no: the show cannot draw here", Boolean(picture));
+  if (picture) {
     for (const edition of EDITIONS) {
-      const made = makeProgram(gl, shaderText(edition));
-      note(`The ${edition.name} edition's shader`, made.program ? "compiled" : `did not compile:\n${made.log}`,
-        Boolean(made.program));
+      const built = await picture.ready(edition);
+      note(`The ${edition.name} edition's shader`, built ? "compiled"
+        : `did not compile: the ${edition.name} edition is not offered here\n${picture.failures[sizeKey(edition)]}`, built);
     }
+    await picture.allBuilt;
+    const { sheet } = picture;
+    note("The label sheet's texture", sheet ? `${sheet.name}, ${sheet.mebibytes} MiB of graphics memory`
+      : "could not be made", sheet?.name === "8-bit luminance" || sheet?.name === "RGBA32F");
   }
   try {
     const made = await makeSong();
@@ -48,7 +50,7 @@ export async function check() {
   const verdict = `This browser plays the show ${findings.every(Boolean) ? "as designed" : "otherwise"}.`;
   const report = document.getElementById("report");
   report.textContent = [verdict, "", ...lines, "", "Measuring how each edition plays here…"].join("\n");
-  const rates = await measuredRates();
+  const rates = picture ? await measuredRates() : ["How it plays here: not known, the picture could not be opened."];
   report.textContent = [verdict, "", ...lines, "", ...rates].join("\n");
   say("");
   setState("checked");
@@ -56,7 +58,6 @@ export async function check() {
 
 // The check page's lines on how each edition plays here, and which plays smoothly.
 async function measuredRates() {
-  if (!(await openPicture(EDITIONS))) return ["How it plays here: not known, the picture could not be opened."];
   await measureEditions();
   const lines = [];
   for (const [edition, ms] of Object.entries(frameTimes)) {
@@ -64,6 +65,10 @@ async function measuredRates() {
     lines.push(`The ${edition} edition: ${ms.toFixed(ms < 10 ? 1 : 0)} ms a frame at its heaviest, ` +
       `${fps.toFixed(fps < 10 ? 1 : 0)} frames a second: ${howItPlays(ms)}`);
   }
+  const planned = plan();
+  if (planned.ms !== null)
+    lines.push(noSizeIsSmooth(planned, WATCHABLE_FPS) ? `The auto edition: no size plays smoothly here, even ${planWords(planned)}`
+      : `The auto edition: sized here to ${planWords(planned)} at its heaviest`);
   const smooth = Object.keys(frameTimes).filter((edition) => 1000 / frameTimes[edition] >= SMOOTH_FPS);
   lines.push(smooth.length ? `This browser plays the ${smooth.join(" and the ")} edition smoothly.`
     : "This browser plays neither edition smoothly.");

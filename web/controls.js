@@ -4,7 +4,7 @@
 // a few seconds of nothing, never while paused, pointed at or focused by the
 // keyboard. A tap on the picture shows or hides them; a click pauses, as on
 // video sites.
-import { nextEdition } from "./editions.js";
+import { nextEdition, sizeWords } from "./editions.js";
 import { keysOf } from "./keys.js";
 import { root, say, touchOnly } from "./page.js";
 import { endShow, seek, showing, switchEdition, toggleFullscreen, toggleMute, togglePause, whenShowChanges }
@@ -81,13 +81,21 @@ function update(what) {
   name(button("mute"), now.muted ? "Unmute" : "Mute", "mute");
   root.classList.toggle("muted", now.muted);
   root.classList.toggle("fullscreen", Boolean(document.fullscreenElement));
-  name(button("fullscreen"), document.fullscreenElement ? "Leave full screen" : "Full screen", "");
-  const { edition } = now;
+  // Where the browser offers no full screen (an iPhone), the show fills the page instead.
+  const fullscreen = button("fullscreen");
+  fullscreen.setAttribute("aria-disabled", String(!document.fullscreenEnabled));
+  name(fullscreen, !document.fullscreenEnabled ? "Full screen is not offered by this browser"
+    : document.fullscreenElement ? "Leave full screen" : "Full screen", "");
+  // The edition, and the size it is drawn at (the sized edition's step now).
+  const { edition, size } = now;
   const next = nextEdition(edition);
-  button("edition").textContent = `${edition.height}p`;
-  name(button("edition"), `The ${edition.name} edition, ${edition.width} × ${edition.height}` +
-    (next === edition ? "" : `: switch to the ${next.name} edition`), "switch");
-  if (what === "start" || what === "pause" || what === "end") showControls();
+  button("edition").hidden = Boolean(edition.video);
+  if (size) {
+    button("edition").textContent = `${edition.sized ? "auto " : ""}${size.height}p`;
+    name(button("edition"), `The ${edition.name} edition, ${sizeWords(size)}` +
+      (next === edition ? "" : `: switch to the ${next.name} edition`), "switch");
+  }
+  if (what === "start" || what === "pause") showControls();
 }
 whenShowChanges(update);
 name(button("end"), "End the show", "end");

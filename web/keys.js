@@ -8,6 +8,7 @@
 // or made); action: what the page does; help: how the help line says it.
 export const KEYS = [
   { keys: ["Enter", " "], where: "start", action: "play", help: "play" },
+  { keys: ["s"], where: "start", action: "play-windowed", help: "play the windowed edition" },
   { keys: ["f"], where: "start", action: "play-fullscreen", help: "play full screen" },
   { keys: ["v"], where: "start", action: "video", help: "make the video" },
   { keys: [" ", "k"], where: "show", action: "pause", help: "pause and resume" },
@@ -17,7 +18,7 @@ export const KEYS = [
     help: "to a tenth of the show" },
   { keys: ["Home"], where: "show", action: "seek", to: 0, help: "to the start" },
   { keys: ["m"], where: "show", action: "mute", help: "mute" },
-  { keys: ["f"], where: "show", action: "switch", help: "the other edition" },
+  { keys: ["f"], where: "show", action: "full", help: "the full-screen edition and back" },
   { keys: ["Escape"], where: "show", action: "end", help: "end the show" },
   { keys: ["Escape"], where: "video", action: "leave-video", help: "stop it" },
 ];

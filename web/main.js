@@ -6,41 +6,62 @@
 import "./system.js";
 import { check } from "./check.js";
 import { showControls } from "./controls.js";
-import { EDITIONS, FULLSCREEN, WINDOWED, editionNamed } from "./editions.js";
+import { EDITIONS, FULLSCREEN, WINDOWED } from "./editions.js";
 import { keyAction } from "./keys.js";
-import { frameTimes } from "./measure.js";
-import { fail, nextFrame, state, timings } from "./page.js";
-import { draw, openPicture, picture, whenContextLost } from "./picture.js";
-import {
-  endShow, preparePlayer, seek, showing, soundBuffer, switchEdition, toggleMute, togglePause,
-} from "./player.js";
-import { offerShow, play } from "./screen.js";
+import { frameTimes, measureSize } from "./measure.js";
+import { fail, nextFrame, nextTask, say, sayWithButton, state, timings } from "./page.js";
+import { loseTheContext, openPicture, restoreTheContext, sizeKey, tryAgain, whenPicture } from "./picture.js";
+import { endShow, preparePlayer, seek, showing, soundBuffer, toggleFullEdition, toggleMute, togglePause }
+  from "./player.js";
+import { offerShow, play, startScreenNote } from "./screen.js";
+import { plan } from "./sized.js";
 import { sha256Hex } from "./sha256.js";
 import { audioContext, makeSong, song, soundBufferOf } from "./sound.js";
-import { drawStill } from "./still.js";
+import { stillByLink } from "./still.js";
 import { clockText, linkedMoment } from "./timeline.js";
 import { leaveVideo, makeVideo, offerVideo, videoByLink, videoFile } from "./video.js";
 
-// Everything the show needs, made while the start screen shows; then the start
-// screen offers it, from the moment a link asks for.
+// Resolves once the start screen is on screen (its first paint, where the
+// browser says; a second at the most): nothing before it holds the page.
+function startScreenShown() {
+  return new Promise((resolve) => {
+    if (performance.getEntriesByName("first-paint").length) return resolve();
+    const observer = new PerformanceObserver(() => done());
+    const done = () => {
+      observer.disconnect();
+      resolve();
+    };
+    try {
+      observer.observe({ type: "paint" });
+    } catch {
+      nextFrame().then(nextTask).then(done); // no paint timing: a frame and a task after it
+    }
+    setTimeout(done, 1000);
+  });
+}
+
+// Everything the show needs, made while the start screen shows, none of it
+// holding the page: the song in a worker, the pictures' programs built behind.
+// The start screen is ready once the song is made and one edition can draw,
+// and offers the others as they come; from the moment a link asks for.
 async function prepareShow(from = 0) {
-  await nextFrame(); // the start screen shows while the rest is made
-  if (!(await openPicture(EDITIONS))) return;
-  const { gl } = picture;
-  // The first draw with a program is where some drivers build it: one pixel
-  // each now, rather than a stall after Enter.
-  gl.viewport(0, 0, 1, 1);
-  for (const program of Object.values(picture.programs)) draw(gl, program, 20);
-  gl.finish();
-  try {
-    await makeSong();
-  } catch (error) {
-    return fail(`The song could not be made in this browser: ${error.message}`);
+  await startScreenShown();
+  const picture = openPicture(EDITIONS);
+  if (!picture) return;
+  const songMade = makeSong().then(() => null, (error) => error);
+  let first = null;
+  for (const edition of EDITIONS) if (!first && (await picture.ready(edition))) first = edition;
+  if (!first) {
+    const failure = Object.values(picture.failures)[0];
+    return failure !== undefined && fail(`The shader did not compile in this browser:\n${failure}`);
   }
+  if (!picture.sheet) return; // its failure is said
+  const songFailure = await songMade;
+  if (songFailure) return fail(`The song could not be made in this browser: ${songFailure.message}`);
   const sound = soundBufferOf(song);
   preparePlayer(song, sound);
   const notes = [];
-  if (picture.textureFormat !== "RGBA32F")
+  if (picture.sheet.name !== "8-bit luminance" && picture.sheet.name !== "RGBA32F")
     notes.push("This browser filters no 32-bit float textures: the label sheet is held in half floats.");
   if (sound.problem) notes.push(`No sound, picture only: ${sound.problem}.`);
   if (from > song.duration) {
@@ -53,20 +74,24 @@ async function prepareShow(from = 0) {
   offerShow(notes.join("\n"), from);
 }
 
-whenContextLost(() => {
-  endShow();
-  fail("The browser took the picture away (its WebGL context was lost); reload the page to play again.");
+// A lost context is said while it is away, with a way to try again where it
+// does not come back; once back, the page goes on where it was.
+whenPicture((what) => {
+  if (what === "lost") say("The picture was lost (the browser took its WebGL context): asking for it back…");
+  else if (what === "gone") sayWithButton("The picture has not come back (its WebGL context).", "Try again", tryAgain);
+  else if (what === "restored") say(state() === "ready" ? startScreenNote() : "");
 });
 
 // What each action of the key table does.
 const ACTIONS = {
-  play: (_, event) => play(WINDOWED, event.timeStamp),
+  play: (_, event) => play(undefined, event.timeStamp),
+  "play-windowed": (_, event) => play(WINDOWED, event.timeStamp),
   "play-fullscreen": (_, event) => play(FULLSCREEN, event.timeStamp),
   video: () => !document.getElementById("video-offer").hidden && makeVideo(FULLSCREEN),
   pause: togglePause,
   seek,
   mute: toggleMute,
-  switch: switchEdition,
+  full: toggleFullEdition,
   end: endShow,
   "leave-video": leaveVideo,
 };
@@ -101,8 +126,8 @@ window.korvatine = {
   // time, as heard), and whether it is paused or muted.
   get playing() {
     const now = showing();
-    return now && { edition: now.edition.name, m: now.m, position: now.position, duration: now.duration,
-      paused: now.paused, muted: now.muted };
+    return now && { edition: now.edition.name, size: now.size && sizeKey(now.size), m: now.m, drawn: now.drawn,
+      position: now.position, duration: now.duration, paused: now.paused, muted: now.muted };
   },
   get audioContext() {
     return audioContext();
@@ -116,11 +141,18 @@ window.korvatine = {
   get videoFile() {
     return videoFile;
   },
+  // A frame's time here at any size, at the show's heaviest moments: measure({ width, height, rays }).
+  measure: measureSize,
+  // The sized edition's steps for this window, and the one it starts at: { steps, at, ms }.
+  get sizedPlan() {
+    return plan();
+  },
+  // The context lost as the browser would lose it, and given back.
+  loseContext: loseTheContext,
+  restoreContext: restoreTheContext,
 };
 
-const still = /^#m=(-?[0-9.]+)(?:&([a-z]+))?(?:&bands=([0-9]+))?$/.exec(location.hash);
-const stillEdition = still && (still[2] ? editionNamed(still[2]) : WINDOWED);
-if (stillEdition) drawStill(Number(still[1]), stillEdition, still[3] ? Number(still[3]) : undefined);
+if (/^#m=/.test(location.hash)) stillByLink(location.hash);
 else if (location.hash === "#check") check();
 else if (/^#video(&|$)/.test(location.hash))
   prepareShow().then(() => videoByLink(new URLSearchParams(location.hash.slice(7))));

@@ -3,13 +3,14 @@
 
   make_page.py --shell web/page.html --bundle page.js [--video-writer]
                --module song.wasm --page page.gray --stream-digest assets/song_stream.sha256
-               --shader small shader_small.es.frag --shader full shader_full.es.frag --out korvatine.html
+               --shader shader_sized.es.json --out korvatine.html
 
 The page carries everything it needs, inline, as JSON in its script element
 "built": the song module (WebAssembly) and the label sheet's raster (4096 x
 4096 grey bytes, as the show rasterises it), each deflated and in base64, which
-the page inflates with the browser's own decompression; each edition's shader
-text in GLSL ES; the editions as builds.txt has them; the SHA-256 of the
+the page inflates with the browser's own decompression; the shader in GLSL ES
+for any size (the page writes each size's constants in); the editions as
+builds.txt has them; the SHA-256 of the
 designed song's stream (from byte 1 of the song's little-endian samples to its
 end), from its committed record, for the check page; and whether the bundle
 has the video writer. Then the page's modules, bundled into one script. It
@@ -57,21 +58,21 @@ def main():
     parser.add_argument("--module", required=True, type=pathlib.Path)
     parser.add_argument("--page", required=True, type=pathlib.Path)
     parser.add_argument("--stream-digest", required=True, type=pathlib.Path)
-    parser.add_argument("--shader", required=True, nargs=2, action="append", metavar=("EDITION", "FILE"))
+    parser.add_argument("--shader", required=True, type=pathlib.Path, help="the shader for any size (embed_assets.py sized)")
     parser.add_argument("--out", required=True, type=pathlib.Path)
     args = parser.parse_args()
 
     raster = args.page.read_bytes()
     if len(raster) != PAGE_PIXELS * PAGE_PIXELS:
         sys.exit(f"make_page.py: {args.page} is not a {PAGE_PIXELS} x {PAGE_PIXELS} grey raster")
-    shaders = {edition: pathlib.Path(path).read_text() for edition, path in args.shader}
+    shader = json.loads(args.shader.read_text())
     parts = {
         "module": deflated_base64(args.module.read_bytes()),
         "page": deflated_base64(raster),
-        "shaders": shaders,
+        "shader": shader,
     }
     editions = [{"name": name, "width": width, "height": height, "rays": rays, "fullscreen": window == "fullscreen"}
-                for name, width, height, rays, window in build_rows() if name in shaders]
+                for name, width, height, rays, window in build_rows()]
     built = dict(parts, pageSize=PAGE_PIXELS, streamDigest=stream_digest(args.stream_digest), editions=editions,
                  videoWriter=args.video_writer)
     bundle = args.bundle.read_text()
@@ -88,14 +89,14 @@ def main():
     sizes = {
         "WebAssembly": len(parts["module"]),
         "label sheet": len(parts["page"]),
-        "shader texts": sum(len(script_json(text)) for text in shaders.values()),
+        "shader text": len(script_json(shader)),
         "script": len(bundle.encode("utf-8")),
     }
     sizes["page and the rest"] = len(page) - sum(sizes.values())
     print(f"{args.out.name}: {len(page)} bytes, {MAX_BYTES - len(page)} under {MAX_BYTES}")
     print(f"  WebAssembly          {sizes['WebAssembly']:7}  (module {args.module.stat().st_size}, deflated, base64)")
     print(f"  label sheet          {sizes['label sheet']:7}  ({len(raster)} grey bytes, deflated, base64)")
-    for name in ("shader texts", "script", "page and the rest"):
+    for name in ("shader text", "script", "page and the rest"):
         print(f"  {name:20} {sizes[name]:7}")
     if len(page) > MAX_BYTES:
         args.out.unlink()

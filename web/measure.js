@@ -3,8 +3,9 @@
 // never on the path to ready; and from its result, how many bands of rows a
 // frame is drawn in.
 import { EDITIONS } from "./editions.js";
+import { work } from "./sizes.js";
 import { nextTask, timings } from "./page.js";
-import { drawInto, drawRows, offscreenTarget, picture } from "./picture.js";
+import { drawInto, drawRows, offscreenTarget, picture, programOf } from "./picture.js";
 
 // The moments that cost the most to draw in both editions (the frame benchmark
 // over the whole show: the opening's close view and the last cuts before the fade).
@@ -25,11 +26,13 @@ export const frameTimes = {};
 const listeners = [];
 export const whenMeasured = (listener) => listeners.push(listener);
 
-// How many bands a frame of the edition is drawn in.
-export function bandsFor(edition) {
-  const ms = frameTimes[edition.name];
-  if (ms === undefined) return Math.ceil(edition.height / UNMEASURED_BAND_ROWS);
-  return ms > SAFE_DRAW_MS ? Math.min(Math.ceil(ms / BAND_MS), edition.height) : 1;
+// How many bands a frame of an edition or any size is drawn in: by its own
+// measured time, else by a measured edition's scaled by the rays each traces.
+export function bandsFor(size) {
+  const measured = EDITIONS.find((edition) => frameTimes[edition.name] !== undefined);
+  const ms = frameTimes[size.name] ?? (measured && (frameTimes[measured.name] * work(size)) / work(measured));
+  if (ms === undefined) return Math.ceil(size.height / UNMEASURED_BAND_ROWS);
+  return ms > SAFE_DRAW_MS ? Math.min(Math.ceil(ms / BAND_MS), size.height) : 1;
 }
 
 // Milliseconds one frame of the edition at m takes here, drawn into target.
@@ -97,9 +100,25 @@ async function measureFrame(gl, program, target, { width, height }, m, deadline,
   return spent;
 }
 
-// Measures each edition not yet measured at its heaviest moments, in a
-// framebuffer of its size, and tells the listeners; stops, unfinished, when
-// the show starts (and measures again when the start screen returns).
+// Milliseconds a frame of the size takes here at the slower of the heaviest
+// moments, drawn into a framebuffer of its size; null when stopped.
+async function slowestFrame(gl, size, stopped) {
+  const { framebuffer: target, release } = offscreenTarget(gl, size.width, size.height);
+  const deadline = performance.now() + MEASURE_BUDGET_MS;
+  let slowest = 0;
+  for (const m of HEAVIEST_MOMENTS) {
+    const ms = await measureFrame(gl, programOf(size), target, size, m, deadline, stopped);
+    if (ms === null) break;
+    slowest = Math.max(slowest, ms);
+    if (performance.now() > deadline) break;
+  }
+  release();
+  return stopped() ? null : slowest;
+}
+
+// Measures each edition that can draw and is not yet measured, and tells the
+// listeners; stops, unfinished, when the show starts or the context is lost
+// (and measures again when the start screen returns, or an edition is built).
 let measuring = null;
 export async function measureEditions() {
   if (measuring) return;
@@ -109,25 +128,23 @@ export async function measureEditions() {
   measuring = run;
   const started = performance.now();
   const stalls = watchStalls();
-  for (const edition of EDITIONS) {
-    if (frameTimes[edition.name] !== undefined) continue;
-    const { framebuffer: target, release } = offscreenTarget(gl, edition.width, edition.height);
-    const deadline = performance.now() + MEASURE_BUDGET_MS;
-    let slowest = 0;
-    for (const m of HEAVIEST_MOMENTS) {
-      const ms = await measureFrame(gl, picture.programs[edition.name], target, edition, m, deadline, stopped);
-      if (ms === null) break;
-      slowest = Math.max(slowest, ms);
-      if (performance.now() > deadline) break;
-    }
-    release();
-    if (stopped()) break;
-    frameTimes[edition.name] = slowest;
+  const unmeasured = () => EDITIONS.find((edition) => frameTimes[edition.name] === undefined && programOf(edition));
+  for (let edition; !stopped() && (edition = unmeasured()); ) {
+    const ms = await slowestFrame(gl, edition, stopped);
+    if (ms === null) break;
+    frameTimes[edition.name] = ms;
     for (const listener of listeners) listener(edition);
   }
   stalls.stop();
   if (measuring === run) measuring = null;
   if (!run.stopped) timings.measuring = { ms: performance.now() - started, longestStall: stalls.longest };
+}
+
+// A frame's time at any size, as the start screen measures an edition (for
+// the console and the benchmark): its program built first.
+export async function measureSize(size) {
+  if (!(await picture.ready(size))) return null;
+  return slowestFrame(picture.gl, size, () => picture.gl.isContextLost());
 }
 
 export function stopMeasuring() {

@@ -15,6 +15,17 @@ export function say(text) {
   line.textContent = text;
 }
 
+// A line with a button after it that does something about it.
+export function sayWithButton(text, label, action) {
+  const button = document.createElement("button");
+  button.textContent = label;
+  button.addEventListener("click", (event) => {
+    event.stopPropagation();
+    action();
+  });
+  line.replaceChildren(`${text} `, button);
+}
+
 // What keeps the show from playing, said in one line; nothing is thrown.
 export function fail(text) {
   root.classList.remove("still");

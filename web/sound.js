@@ -4,29 +4,42 @@
 // cannot drift; where the browser gives no sound, the page's timer stands in.
 import { BUILT, inflate } from "./built.js";
 import { timings } from "./page.js";
+import { inWorker } from "./worker.js";
 
 // The song once made.
 export let song = null;
 
-// The song module instantiated and the song synthesised, as song: the stream
-// as the native callback hands it over, the values Web Audio is given, and the
-// title card's length and the show's, in seconds.
-export async function makeSong() {
-  const { instance } = await WebAssembly.instantiate(await inflate(BUILT.module), {});
+// The song module's work, in a worker (the synthesis takes the better part of
+// a second, which the page would not answer in): the module inflated and
+// instantiated, the song synthesised, and its stream as the native callback
+// hands it over and the values Web Audio is given copied out.
+async function synthesise(module64) {
+  const { instance } = await WebAssembly.instantiate(await inflate(module64), {});
   const module = instance.exports;
   module._initialize();
   const started = performance.now();
   module.synthesise();
-  timings.synthesis = performance.now() - started;
+  const ms = performance.now() - started;
   const memory = module.memory.buffer;
-  const rate = module.playback_rate();
-  const played = new Float32Array(memory, module.played(), module.played_count());
+  return {
+    rate: module.playback_rate(),
+    titleCardMs: module.title_card_ms(),
+    stream: new Uint8Array(memory, module.stream(), module.stream_length()).slice(),
+    played: new Float32Array(memory, module.played(), module.played_count()).slice(),
+    ms,
+  };
+}
+
+// The song made, as song. The title card's length and the show's in seconds.
+export async function makeSong() {
+  const made = await inWorker(synthesise, BUILT.module, [inflate]);
+  timings.synthesis = made.ms;
   song = {
-    rate,
-    titleCard: module.title_card_ms() / 1000,
-    duration: played.length / rate,
-    stream: new Uint8Array(memory, module.stream(), module.stream_length()),
-    played,
+    rate: made.rate,
+    titleCard: made.titleCardMs / 1000,
+    duration: made.played.length / made.rate,
+    stream: made.stream,
+    played: made.played,
   };
   return song;
 }
@@ -106,6 +119,8 @@ export class Playback {
     this.since = () => 0; // held at the moment until the sound starts
     try {
       if (!context) {
+        // The show's sound is media: heard with a phone's silent switch on, where the browser can say so.
+        if (navigator.audioSession) navigator.audioSession.type = "playback";
         context = new AudioContext();
         volume = new GainNode(context, { gain: this.muted ? 0 : 1 });
         volume.connect(context.destination);

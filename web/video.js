@@ -9,11 +9,15 @@
 // complete; nothing is offered after a failure or Escape.
 import * as Mediabunny from "video-writer";
 
-import { EDITIONS, FULLSCREEN } from "./editions.js";
+import { EDITIONS, FULLSCREEN, WINDOWED } from "./editions.js";
 import { keysHtml, keysOf } from "./keys.js";
 import { BAND_MS, bandsFor, frameTimes, measureEditions, stopMeasuring, whenMeasured } from "./measure.js";
 import { fail, pause, say, setState, state, timings } from "./page.js";
-import { draw, drawInto, drawRows, offscreenTarget, picture } from "./picture.js";
+import { draw, drawInto, drawRows, offscreenTarget, picture, programOf } from "./picture.js";
+import { WATCHABLE_FPS } from "./plays.js";
+import { noSizeIsSmooth, plan, planWords } from "./sized.js";
+import { watchVideo } from "./made_video.js";
+import { endShow } from "./player.js";
 import { startScreenNote } from "./screen.js";
 import { song } from "./sound.js";
 import { clockText } from "./timeline.js";
@@ -56,7 +60,7 @@ function findVideoFormat(edition) {
         if (!(await VideoEncoder.isConfigSupported(video).catch(() => ({}))).supported) continue;
         const sound = await findSound(choice.sounds);
         if (!sound) continue;
-        found[edition.name] = { ...choice, video, sound };
+        found[edition.name] = { ...choice, edition, video, sound };
         break;
       }
     }
@@ -80,25 +84,46 @@ async function findSound(names) {
   return null;
 }
 
-// The start screen's button, with how long the video will take once the page
-// has measured the full-screen edition's frame time; and the check page's line.
+// The start screen's offers of a video, with how long it will take once the
+// page has measured the edition's frame time: the full-screen edition's, and,
+// where no size of the show plays smoothly here, the windowed edition's (which
+// then plays smoothly, here in the page or anywhere); and the check page's line.
 export async function offerVideo() {
-  const format = await findVideoFormat(FULLSCREEN);
-  if (format.problem) return;
-  document.getElementById("video-keys").innerHTML = `${keysHtml(keysOf("video", "start"))}:`;
-  document.getElementById("video-offer").hidden = false;
-  sayVideoOffer(format);
-  whenMeasured(() => sayVideoOffer(format));
+  const [full, windowed] = [await findVideoFormat(FULLSCREEN), await findVideoFormat(WINDOWED)];
+  if (!full.problem) {
+    document.getElementById("video-keys").innerHTML = `${keysHtml(keysOf("video", "start"))}:`;
+    document.getElementById("video-offer").hidden = false;
+  }
+  const sayOffers = () => {
+    if (!full.problem) document.getElementById("video-about").textContent = ` the ${FULLSCREEN.name} edition, ${made(full)}`;
+    saySmoothVideo(windowed);
+  };
+  sayOffers();
+  whenMeasured(sayOffers);
 }
 
-function sayVideoOffer(format) {
-  const perFrame = frameTimes[FULLSCREEN.name];
+// The whole show's video in a format, in words: frames, codecs, size, and
+// (once measured) up to how long it takes here.
+function made(format) {
+  const perFrame = frameTimes[format.edition.name];
   const frames = framesIn(0, songSeconds());
   // The measured frame time is the heaviest moments': an upper bound.
   const about = perFrame ? `, up to about ${clockText(Math.round((frames * perFrame) / 1000))} here` : "";
-  document.getElementById("video-about").textContent =
-    ` the ${FULLSCREEN.name} edition, ${frames} frames at 60 a second, ${format.name} and ${format.sound.name} in ` +
+  return `${frames} frames at 60 a second, ${format.name} and ${format.sound.name} in ` +
     `${format.extension.toUpperCase()}, ${megabytes(fileBytes(format, frames))}${about}`;
+}
+
+// Where even the sized edition's smallest size plays under 24 frames a second here.
+function saySmoothVideo(format) {
+  const planned = plan();
+  const offer = document.getElementById("smooth-video");
+  offer.hidden = !noSizeIsSmooth(planned, WATCHABLE_FPS);
+  if (offer.hidden) return;
+  const { width, height } = WINDOWED;
+  document.getElementById("smooth-about").textContent = `No size plays smoothly here: even at ${planWords(planned)}. ` +
+    (format.problem ? `A video would, but this page cannot make one here: ${format.problem}.`
+      : `The ${width} × ${height} edition's video plays smoothly: ${made(format)}; then watch it here or save it.`);
+  document.getElementById("make-smooth-video").hidden = Boolean(format.problem);
 }
 
 export async function videoCheckLine() {
@@ -179,13 +204,21 @@ export async function makeVideo(edition, from = 0, to = songSeconds(), kbits = 0
     if (format.problem) throw new Error(format.problem);
     if (kbits) format = { ...format, video: { ...format.video, bitrate: kbits * 1000 } };
     const file = await render(making, edition, format, from, to, (text) => (holder.textContent = text));
+    const first = Math.ceil(from * VIDEO_FPS - 1e-9); // the video's time 0 is this frame's moment
     if (making.cancelled) return;
     const { width, height } = edition;
+    // Watched here in the page's player, or saved.
+    const watch = document.createElement("button");
+    watch.textContent = "Watch it here";
+    watch.addEventListener("click", (event) => {
+      event.stopPropagation();
+      watchVideo(file, first / VIDEO_FPS, endShow).catch((error) => fail(`The video was not played: ${error.message}.`));
+    });
     const link = document.createElement("a");
     link.href = URL.createObjectURL(file);
     link.download = `korvatine-${width}x${height}-60fps.${format.extension}`;
-    link.textContent = `Download ${link.download} (${(file.size / 1e6).toFixed(1)} MB)`;
-    holder.append(holder.textContent ? " " : "", link);
+    link.textContent = `Save ${link.download} (${(file.size / 1e6).toFixed(1)} MB)`;
+    holder.append(holder.textContent ? " " : "", watch, " ", link);
     videoFile = file;
     setState("video-done");
   } catch (error) {
@@ -212,8 +245,9 @@ export function leaveVideo() {
 }
 
 async function render(making, edition, format, from, to, show) {
+  if (!(await picture.ready(edition))) throw new Error(`the ${edition.name} edition's shader did not compile here`);
   const { gl } = picture;
-  const program = picture.programs[edition.name];
+  const program = programOf(edition);
   const { width, height } = edition;
   const first = Math.ceil(from * VIDEO_FPS - 1e-9);
   const count = framesIn(from, to);
@@ -358,3 +392,6 @@ export async function videoByLink(options) {
     return fail("The video was not made: bitrate takes a whole number of kbit/s from 100 to 200000.");
   await makeVideo(EDITIONS.find((edition) => options.has(edition.name)) ?? FULLSCREEN, from, to, kbits);
 }
+
+document.getElementById("make-video").addEventListener("click", () => makeVideo(FULLSCREEN));
+document.getElementById("make-smooth-video").addEventListener("click", () => makeVideo(WINDOWED));

@@ -16,7 +16,7 @@ namespace {
 std::string usage() {
     const std::string build = "--build " + show_build_names();
     std::string text = "usage:\n";
-    text += "  korvatine_capture frame " + build + " --time M --out FILE.png\n";
+    text += "  korvatine_capture frame " + build + "|--size WxH [--rays N] --time M --out FILE.png\n";
     text += "  korvatine_capture page --out FILE.png|FILE.gray\n";
     text += "  korvatine_capture song --out FILE.wav\n";
     text += "  korvatine_capture video " + build + " [--fps N] --out FILE.mp4 [--from S] [--to S]\n";
@@ -91,10 +91,28 @@ int command_page(const CommandLine& options) {
     return 0;
 }
 
+// A frame of a build, or of the show at any size (the design at that size).
 int command_frame(const CommandLine& options) {
-    if (!options.has("build") || !options.has("time") || !options.has("out"))
-        return usage_error("frame needs --build, --time and --out");
+    if (options.has("build") == options.has("size") || !options.has("time") || !options.has("out"))
+        return usage_error("frame needs --build or --size, --time and --out");
     const ShowBuild* build = find_show_build(options.value("build"));
+    std::string sized_text;
+    ShowBuild sized{"sized", 0, 0, nullptr};
+    if (options.has("size")) {
+        int rays = 1;
+        char end = 0;
+        if (std::sscanf(options.value("size").c_str(), "%dx%d%c", &sized.width, &sized.height, &end) != 2 ||
+            sized.width < 2 || sized.height < 2 || sized.width > 8192 || sized.height > 8192)
+            return usage_error("--size takes WIDTHxHEIGHT, each from 2 to 8192");
+        if (options.has("rays") &&
+            (std::sscanf(options.value("rays").c_str(), "%d%c", &rays, &end) != 1 || rays < 1 || rays > 16))
+            return usage_error("--rays takes a whole number from 1 to 16");
+        sized_text = shader_text_at_size(sized.width, sized.height, rays);
+        sized.shader_text = sized_text.c_str();
+        build = &sized;
+    } else if (options.has("rays")) {
+        return usage_error("--rays goes with --size (a build has its own)");
+    }
     if (!build) return usage_error("--build is " + show_build_names());
     double m;
     if (!parse_number(options.value("time"), &m)) return usage_error("--time takes a number of seconds");
@@ -196,7 +214,9 @@ struct Command {
     int (*run)(const CommandLine&);
 };
 const Command COMMANDS[] = {
-    {"frame", {{"build", true}, {"time", true}, {"out", true}}, command_frame},
+    {"frame",
+     {{"build", true}, {"size", true}, {"rays", true}, {"time", true}, {"out", true}},
+     command_frame},
     {"page", {{"out", true}}, command_page},
     {"song", {{"out", true}}, command_song},
     {"video",

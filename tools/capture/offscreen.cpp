@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
+#include "shader_sized.h"
 #include "show_builds.h"
 
 namespace {
@@ -48,6 +50,16 @@ const ShowBuild* find_show_build(const std::string& name) {
     for (const ShowBuild& build : SHOW_BUILDS)
         if (name == build.name) return &build;
     return nullptr;
+}
+
+std::string shader_text_at_size(int width, int height, int rays) {
+    const std::pair<const char*, int> fields[] = {
+        {"{half_width}", width / 2}, {"{half_height}", height / 2}, {"{width}", width}, {"{rays}", rays}};
+    std::string constants = shader_constants_form;
+    for (const auto& [field, value] : fields)
+        for (size_t at; (at = constants.find(field)) != std::string::npos;)
+            constants.replace(at, std::string(field).size(), std::to_string(value));
+    return std::string(shader_template_head) + "\n" + constants + shader_template_body;
 }
 
 std::string show_build_names() {

@@ -22,6 +22,11 @@ const ShowBuild* find_show_build(const std::string& name);
 // Their names as usage texts give them: "small|full".
 std::string show_build_names();
 
+// The show's shader for any size and rays a pixel: the readable text with the
+// constants of that size written in as the builds' are. The picture is the
+// design's at that size, finer or coarser.
+std::string shader_text_at_size(int width, int height, int rays);
+
 class OffscreenGl {
   public:
     // Creates a desktop-GL compatibility context and makes it current. On

@@ -12,6 +12,17 @@ import { join } from "node:path";
 export const SYSTEM_WEBGL = ["--use-gl=angle", "--use-angle=gl-egl", "--ignore-gpu-blocklist"];
 export const SWIFTSHADER_WEBGL = ["--use-angle=swiftshader", "--enable-unsafe-swiftshader"];
 
+// The page's long tasks (50 ms and more) from its start, as the browser
+// reports them: a script to run first in the page's document.
+export const WATCH_LONG_TASKS = `window.longTasks = []; new PerformanceObserver((list) => longTasks.push(...list
+  .getEntries().map((task) => [task.startTime, task.startTime + task.duration]))).observe({ type: "longtask" });`;
+
+// The longest time, in ms, that a page watched so held its main thread while its
+// start screen showed: from the first paint to ready.
+export const longestHoldToReady = (page) => page.evaluate(`(() => {
+  const [paint] = performance.getEntriesByName("first-paint"), ready = korvatine.timings.ready;
+  return Math.max(0, ...longTasks.map(([start, end]) => Math.min(end, ready) - Math.max(start, paint.startTime))); })()`);
+
 // Headless Chromium has no pointer at all, and so matches (hover: none) as a
 // touch screen does: the tests' browser has a desktop's mouse, as a viewer's
 // has, unless a test turns on touch emulation.

@@ -1,8 +1,9 @@
 // The page's video in Debian's headless Chromium, against the capture tool:
 // a second of the small edition across the title card's end and one frame of
 // the full edition, decoded by ffmpeg and compared with the capture tool's
-// frames and the stream as played; Escape during a render; and a browser
-// that cannot encode.
+// frames and the stream as played; Escape during a render; a browser that
+// cannot encode; and in SwiftShader, where no size of the show plays
+// smoothly, the small edition's video offered, made and watched in the page.
 //
 //   node video_test.mjs build/web/korvatine.html build/tools/korvatine_capture
 import assert from "node:assert/strict";
@@ -14,7 +15,7 @@ import { after, before, test } from "node:test";
 import { pathToFileURL } from "node:url";
 import { promisify } from "node:util";
 
-import { Chromium } from "./chromium.mjs";
+import { Chromium, SWIFTSHADER_WEBGL } from "./chromium.mjs";
 
 const [pagePath, capture] = process.argv.slice(2).map((path) => resolve(path));
 // Where the build could not have the video writer (npm had no registry), it made
@@ -200,4 +201,39 @@ test("a browser that cannot encode is offered no video, and the check page says 
     const report = await browser.evaluate("document.getElementById('report').textContent");
     assert.match(report, /\n--  Making the video: not offered, this browser has no WebCodecs encoders[^\n]*\n/);
   });
+});
+
+test("in SwiftShader no size plays smoothly: the start screen offers the small edition's video, and a span of it " +
+  "made there plays in the page's player", async (t) => {
+  const swiftshader = await Chromium.launch([], {}, SWIFTSHADER_WEBGL);
+  try {
+    await swiftshader.open(pageUrl);
+    assert.equal(await swiftshader.waitForState(["ready", "failed"], 30), "ready");
+    const auto = "document.getElementById('plays-auto').textContent";
+    for (const end = Date.now() + 30000; (await swiftshader.evaluate(auto)).startsWith("measuring");)
+      assert.ok(Date.now() < end, "the sized edition's size not known in 30 s");
+    // A machine fast enough plays even SwiftShader's smallest size smoothly: nothing to offer there.
+    if (!/^too slow to watch here even at 320 × 180/.test(await swiftshader.evaluate(auto)))
+      return t.skip(`SwiftShader plays the show smoothly on this machine: ${await swiftshader.evaluate(auto)}`);
+    const offer = await swiftshader.evaluate(`(() => { const offer = document.getElementById("smooth-video");
+      return offer.hidden ? null : offer.textContent; })()`);
+    assert.match(offer, /^No size plays smoothly here: .* The 640 × 360 edition's video plays smoothly: .*up to about/);
+    // Half a second of it, made and then watched in the page: its frames shown, then the start screen again.
+    await swiftshader.open(`${pageUrl}#video&small&from=20&to=20.5`);
+    assert.equal(await swiftshader.waitForState(["video-done", "failed"], 120), "video-done");
+    await swiftshader.evaluate("document.querySelector('#video button').click()");
+    assert.equal(await swiftshader.waitForState(["playing"], 5), "playing");
+    const watched = await swiftshader.evaluate(`new Promise((resolve) => {
+      const film = document.getElementById("film"), positions = [];
+      const look = () => positions.push(korvatine.playing?.position);
+      const timer = setInterval(look, 100);
+      film.addEventListener("ended", () => { clearInterval(timer);
+        resolve({ frames: film.getVideoPlaybackQuality().totalVideoFrames, positions }); }); })`);
+    assert.ok(watched.frames >= 25, `${watched.frames} of the video's 30 frames shown`);
+    assert.ok(watched.positions.some((at) => at > 20.1 && at < 20.5), `show time ${watched.positions}`);
+    assert.equal(await swiftshader.waitForState(["ready"], 5), "ready");
+    assert.deepEqual(swiftshader.errors, []);
+  } finally {
+    await swiftshader.close();
+  }
 });
