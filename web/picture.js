@@ -139,6 +139,9 @@ export const sizeKey = ({ width, height, rays }) => `${width}x${height}x${rays}`
 // else null.
 export const programOf = (size) => (picture && !picture.lost && picture.sheet && picture.programs[sizeKey(size)]) || null;
 
+// The size on screen, whose program a lost context's return builds first.
+export const onScreen = (size) => picture && (picture.shown = size);
+
 // Who hears of the picture: "built" (a size's program, or its failure),
 // "lost" (the context gone), "restored" (it and everything built again) and
 // "gone" (not back in time: the page says so and offers to try again).
@@ -173,6 +176,10 @@ export function openPicture(sizes, { preserveDrawingBuffer = false } = {}) {
   return picture;
 }
 
+// The label sheet's grey bytes, kept for a lost context's return: inflating
+// them again would keep the picture away longer.
+let raster = null;
+
 // The label sheet, then the programs wanted, one after another, each telling
 // the listeners; picture.ready(size) and picture.allBuilt say when.
 function build(opened) {
@@ -181,7 +188,7 @@ function build(opened) {
   const stillWanted = () => opened.take === take && !gl.isContextLost();
   const sheet = (async () => {
     const started = performance.now();
-    const raster = await inWorker(inflate, BUILT.page);
+    raster ??= await inWorker(inflate, BUILT.page);
     opened.sheet = await uploadLabelSheet(gl, raster, BUILT.pageSize, stillWanted);
     timings.labelSheet = performance.now() - started;
     if (!opened.sheet && stillWanted()) fail("The label sheet's texture (4096 × 4096) does not fit this browser's graphics memory.");
@@ -200,7 +207,8 @@ function build(opened) {
     });
     return programs[key];
   };
-  opened.wanted.forEach(ask);
+  // The size on screen first (after a lost context, the one the show was drawn at).
+  [...(opened.shown ? [opened.shown] : []), ...opened.wanted].forEach(ask);
   // Resolves when the size can draw (its program built and the label sheet up), or cannot.
   opened.ready = (size) => {
     if (!(sizeKey(size) in programs)) opened.wanted.push(size);
@@ -229,7 +237,8 @@ function watchContext(opened) {
     clearTimeout(waiting);
     opened.lost = false;
     build(opened);
-    await opened.allBuilt;
+    // Back once the size on screen can draw again; the others are built behind.
+    await opened.ready(opened.shown ?? opened.wanted[0]);
     tell("restored");
   });
 }
@@ -240,8 +249,10 @@ export function tryAgain() {
   const fresh = canvas.cloneNode();
   canvas.replaceWith(fresh);
   canvas = fresh;
-  const opened = openPicture(picture.wanted, { preserveDrawingBuffer: picture.preserveDrawingBuffer });
-  opened?.allBuilt.then(() => tell("restored"));
+  const { shown, wanted, preserveDrawingBuffer } = picture;
+  const opened = openPicture(shown ? [shown, ...wanted] : wanted, { preserveDrawingBuffer });
+  if (opened) opened.shown = shown;
+  opened?.ready(shown ?? wanted[0]).then(() => tell("restored"));
   return opened;
 }
 

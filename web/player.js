@@ -5,7 +5,7 @@
 import { FULLSCREEN, WINDOWED, nextEdition, sizeWords } from "./editions.js";
 import { bandsFor, frameTimes, stopMeasuring } from "./measure.js";
 import { root, say, setState, state, timings, touchOnly } from "./page.js";
-import { draw, gpuTimer, picture, programOf, setCanvasSize, whenPicture } from "./picture.js";
+import { draw, gpuTimer, onScreen, picture, programOf, setCanvasSize, whenPicture } from "./picture.js";
 import { WATCHABLE_FPS, frameRate } from "./plays.js";
 import { buildAround, plan, startingStep, steps as currentSteps } from "./sized.js";
 import { afterFrame, holding, work } from "./sizes.js";
@@ -89,6 +89,7 @@ function drawAt(playing, size) {
   playing.stale = true; // a new canvas size clears the picture: drawn again even while paused
   playing.lastDrawnAt = null;
   setCanvasSize(picture.gl, size);
+  onScreen(size);
 }
 
 // The sized edition from the step the measurement says (or the nearest built), for this window.

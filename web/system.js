@@ -76,7 +76,7 @@ whenShowChanges((what) => {
   if (what !== "frame") holdScreen(isPlaying());
   if (!session) return;
   if (what === "frame") {
-    if (!artwork && showing().m > 10) {
+    if (!artwork && showing().m > 10 && !showing().edition.video) {
       artwork = [];
       takeArtwork().catch(() => (artwork = null));
     }
