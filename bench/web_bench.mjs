@@ -148,7 +148,7 @@ for (const [name, result] of Object.entries(results)) {
     `answering during it ${spread(result.stall)}`);
 }
 
-console.log("== frame time of the small edition, ms");
+console.log("== frame time of the edition Enter plays (the auto edition, at its size here; before it, the small), ms");
 console.log(`in the page, playing from about m = 1 on: ${spread(frameTimes)}`);
 const labelPage = join(build, "web", "bench-page.png");
 execFileSync(join(build, "tools", "korvatine_capture"), ["page", "--out", labelPage]);

@@ -62,6 +62,14 @@ const WATCH_SOUND = `window.sound = { starts: [], stops: 0 };
 const playing = () => browser.evaluate("korvatine.playing");
 const sound = () => browser.evaluate("window.sound");
 
+// Opens the page at url, waits for its start screen, and plays with Enter.
+async function playWithEnter(url = pageUrl) {
+  await browser.open(url);
+  assert.equal(await browser.waitForState(["ready", "failed"]), "ready");
+  await browser.press("Enter", "Enter", 13);
+  assert.equal(await browser.waitForState(["playing"], 5), "playing");
+}
+
 let browser;
 before(async () => {
   assert.ok(existsSync(pagePath), `${pagePath} is missing: the build makes it where emscripten is installed`);
@@ -230,10 +238,7 @@ async function playAndSwitch() {
 
 test("Space and K pause and resume, arrows and digits seek, the sound from the picture's moment; M mutes; " +
   "a hidden page pauses; Tab reaches every control", () => browser.withScriptOnNewDocument(WATCH_SOUND, async () => {
-  await browser.open(pageUrl);
-  assert.equal(await browser.waitForState(["ready", "failed"]), "ready");
-  await browser.press("Enter", "Enter", 13);
-  assert.equal(await browser.waitForState(["playing"], 5), "playing");
+  await playWithEnter();
   await sleep(1);
   // Paused, the picture holds the moment's own frame, and the sound is stopped.
   await browser.press(" ", "Space", 32);
@@ -315,10 +320,7 @@ test("#t=30 plays from 30 s, and the song's end brings the start screen back", (
     await sleep(0.5);
     assert.deepEqual((await sound()).starts, [30]);
     assert.ok((await playing()).m >= 30 - 2.08);
-    await browser.open(`${pageUrl}#t=75.5`);
-    assert.equal(await browser.waitForState(["ready", "failed"]), "ready");
-    await browser.press("Enter", "Enter", 13);
-    assert.equal(await browser.waitForState(["playing"], 5), "playing");
+    await playWithEnter(`${pageUrl}#t=75.5`);
     await sleep(0.5);
     assert.equal(await browser.waitForState(["ready"], 5), "ready");
     assert.equal(await browser.evaluate(textOf("play-auto")), "Play");
@@ -440,10 +442,7 @@ test("Enter plays with sound, Escape ends it, and Web Audio was given the design
 test("without Web Audio the picture plays alone and says so in one line", async () => {
   const noWebAudio = "delete window.AudioContext; delete window.AudioBuffer; delete window.AudioBufferSourceNode;";
   await browser.withScriptOnNewDocument(noWebAudio, async () => {
-    await browser.open(pageUrl);
-    assert.equal(await browser.waitForState(["ready", "failed"]), "ready");
-    await browser.press("Enter", "Enter", 13);
-    assert.equal(await browser.waitForState(["playing"], 5), "playing");
+    await playWithEnter();
     const line = await browser.evaluate(`(() => { const line = document.getElementById("line");
       return { text: line.textContent, shown: line.getBoundingClientRect().height > 0 }; })()`);
     assert.deepEqual(line, { text: "No sound, picture only: this browser has no Web Audio.", shown: true });
@@ -466,10 +465,7 @@ test("without WebGL2 the page says so in one line and throws nothing", async () 
 
 test("a lost context comes back by itself: the show goes on at the sound's moment and is drawn again, " +
   "the sound never stopped, and a still is drawn again", () => browser.withScriptOnNewDocument(WATCH_SOUND, async () => {
-  await browser.open(pageUrl);
-  assert.equal(await browser.waitForState(["ready", "failed"]), "ready");
-  await browser.press("Enter", "Enter", 13);
-  assert.equal(await browser.waitForState(["playing"], 5), "playing");
+  await playWithEnter();
   await sleep(1.5);
   await browser.evaluate("korvatine.loseContext()");
   await sleep(0.5);
