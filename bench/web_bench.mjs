@@ -87,7 +87,7 @@ const renderers = { llvmpipe: SYSTEM_WEBGL, SwiftShader: SWIFTSHADER_WEBGL };
 const results = {};
 for (const [name, webgl] of Object.entries(renderers)) {
   const result = (results[name] = { ready: [], held: [], firstFrame: [], seek: [], pause: [], lost: [], frameTimes: [],
-    small: [], full: [], measuring: [], stall: [] });
+    small: [], full: [], measuring: [], stall: [], changes: [] });
   for (let round = 0; round < rounds; round++) {
     await withBrowser(async (browser) => {
       await browser.withScriptOnNewDocument(WATCH_LONG_TASKS, () => browser.open(pageUrl));
@@ -119,6 +119,8 @@ for (const [name, webgl] of Object.entries(renderers)) {
         const count = () =>
           ++frames < 30 ? requestAnimationFrame(count) : resolve((performance.now() - started) / frames);
         requestAnimationFrame(count); })`));
+      // The auto edition, started before the measurement said where (at 640 x 360), and where it went.
+      result.changes.push(...((await browser.evaluate("korvatine.timings.sizes")) ?? []));
       await browser.press("Escape", "Escape", 27);
       await browser.waitForState(["ready"]);
       // The start screen measures again, whole, once it is back.
@@ -140,6 +142,12 @@ for (const [name, result] of Object.entries(results))
     `Enter to the first frame ${spread(result.firstFrame)}; a seek to its first frame ${spread(result.seek)}; ` +
     `a pause to its held frame ${spread(result.pause)}; a lost context to drawing again ${spread(result.lost)}`);
 const frameTimes = results.llvmpipe.frameTimes;
+
+console.log("== the auto edition started at once (at 640 x 360, before the measurement): its changes of size in the " +
+  "first seconds, and the frame just after each, ms");
+for (const [name, { changes }] of Object.entries(results))
+  console.log(`${name}: ${changes.length} changes in ${rounds} runs (${[...new Set(changes.map(({ size }) =>
+    `${size.width}x${size.height}x${size.rays}`))].join(", ") || "none"}); the frame after a change ${spread(changes.map((change) => change.next))}`);
 
 console.log("== each edition's frame time as the start screen measures it (the slower of m = 5 and 67.5), ms");
 for (const [name, result] of Object.entries(results)) {
