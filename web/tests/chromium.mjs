@@ -131,10 +131,12 @@ export class Chromium {
     }
   }
 
-  // The bytes of the Blob an expression in the page gives (through base64).
-  async blobBytes(expression) {
+  // The bytes of the Blob or typed array an expression in the page gives (through base64).
+  async bytesOf(expression) {
     const base64 = await this.evaluate(`(async () => {
-      const bytes = new Uint8Array(await (${expression}).arrayBuffer());
+      const value = await (${expression});
+      const bytes = value instanceof Blob ? new Uint8Array(await value.arrayBuffer())
+        : new Uint8Array(value.buffer, value.byteOffset, value.byteLength);
       let text = "";
       for (let i = 0; i < bytes.length; i += 32768) text += String.fromCharCode(...bytes.subarray(i, i + 32768));
       return btoa(text); })()`);
