@@ -33,12 +33,14 @@ export const planWords = ({ steps: ladderNow, at, ms }) => `${sizeWords(ladderNo
 export const noSizeIsSmooth = (planned, watchableFps) => planned.ms !== null && planned.at === 0 &&
   planned.ms > 1000 / watchableFps;
 
-// The programs of the step and its neighbours, asked for (built behind, one
-// after another); while the show plays, only where the browser builds them in
+// The programs of the step and its neighbours, and on the start screen the
+// floor's too (where a slow machine ends), asked for: built behind, one after
+// another. While the show plays, only where the browser builds them in
 // parallel, since building one here would hold the picture.
 export function buildAround(ladderNow, at, playing) {
   if (!picture || (playing && !buildsInParallel())) return;
-  for (const index of [at, at - 1, at + 1]) if (ladderNow[index] && !programOf(ladderNow[index])) picture.ready(ladderNow[index]);
+  for (const index of playing ? [at, at - 1, at + 1] : [at, at - 1, at + 1, 0])
+    if (ladderNow[index] && !programOf(ladderNow[index])) picture.ready(ladderNow[index]);
 }
 
 // The step a show at another size starts from: the planned one where its

@@ -88,9 +88,14 @@ export function afterFrame(state, { interval, gpu = null }, now, canUse = () => 
     // A step up that did not keep up goes back where it was: the intervals, held
     // to the screen's periods, overstate the cost by up to one period.
     const tried = !gpuTimes && state.lastMove > 0 && now - state.changedAt < state.hold;
-    let to = at - 1;
-    while (!tried && to > 0 && (cost * ratio(to) > TARGET_MS || !canUse(to))) to--;
-    return canUse(to) ? move(state, to, now) : at;
+    // The largest step built that would take TARGET_MS; where none would, the smallest built.
+    let to = null;
+    for (let index = at - 1; index >= 0; index--) {
+      if (!canUse(index)) continue;
+      to = index;
+      if (tried || cost * ratio(index) <= TARGET_MS) break;
+    }
+    return to === null ? at : move(state, to, now);
   }
   const covered = frames.length > 1 && now - frames[0].now >= UP_SECONDS * 0.9;
   if (at + 1 < steps.length && covered && now - state.changedAt >= state.hold && canUse(at + 1)) {

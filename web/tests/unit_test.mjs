@@ -126,7 +126,9 @@ test("the sized edition goes down at once, up only after holding, and holds long
     assert.ok(probing.at === 3 || probing.at === 4);
   }
   assert.deepEqual(tries.map((at, k) => Math.round(at - (tries[k - 1] ?? tries[0] - 2))), [2, 4, 8, 16]);
-  // A step whose program is not built yet is not taken.
+  // A step whose program is not built yet is not taken: up, it waits; down, it takes the largest built
+  // step that would do, or where none would, the smallest built.
   const waiting = holding(steps, 3, now);
   assert.equal(play(waiting, 5, 3, (index) => index !== 4), "640x360x1");
+  assert.equal(play(waiting, 400, 0.3, (index) => index === 2 || index === 3), "480x270x1");
 });
