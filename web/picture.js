@@ -215,6 +215,10 @@ function build(opened) {
     return Promise.all([sheet, ask(size)]).then(() => sizeKey(size) in opened.programs);
   };
   opened.allBuilt = Promise.all([sheet, previous]);
+  // Resolves once every program asked for so far (and any asked for meanwhile) is built.
+  opened.idle = async () => {
+    for (let last = null; last !== previous; ) await (last = previous);
+  };
 }
 
 // A lost context: the page goes on (its sound and clock), asks for the
